@@ -1,0 +1,243 @@
+// Writes MJPG clips of a blue ball in front of a plain grey background, for the
+// demo and for end-to-end tests:
+//
+//   camsteer_make_clip OUT.avi demo
+//   camsteer_make_clip OUT.avi hold CX CY RADIUS FRAMES [FPS]
+//   camsteer_make_clip OUT.avi size W H FRAMES
+//
+// Coordinates are those of the stored picture (top-down, not mirrored).
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "images/palette.hpp"
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr int kDefaultFps = 15;
+
+const char kUsage[] =
+    "usage: camsteer_make_clip OUT.avi demo | OUT.avi hold CX CY RADIUS FRAMES [FPS] | "
+    "OUT.avi size W H FRAMES";
+
+// One step of a ball path: glide to (x, y, r) over `move` frames, then stay
+// for `hold` frames.
+struct Key {
+    double x;
+    double y;
+    double r;
+    int move;
+    int hold;
+};
+
+// Grey with a gentle gradient and a faint cool tint; saturation stays far
+// below what the colour mask accepts.
+cv::Mat makeBackground(cv::Size size) {
+    cv::Mat bg(size, CV_8UC3);
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+            const double v = 112.0 + 40.0 * y / size.height + 14.0 * x / size.width;
+            bg.at<cv::Vec3b>(y, x) =
+                cv::Vec3b(cv::saturate_cast<uchar>(v + 4), cv::saturate_cast<uchar>(v + 1),
+                          cv::saturate_cast<uchar>(v - 3));
+        }
+    }
+    return bg;
+}
+
+// A ball lit from the upper left: full colour at the highlight, darker towards
+// the rim, with an anti-aliased edge. All channels scale together, so the hue
+// is the same everywhere.
+void drawBall(cv::Mat& img, cv::Point2d c, double r) {
+    if (r <= 0) {
+        return;
+    }
+    const cv::Scalar& col = camsteer::images::kBlueBgr;
+    const cv::Point2d light = c + cv::Point2d(-0.35 * r, -0.35 * r);
+    const int x0 = std::max(0, static_cast<int>(std::floor(c.x - r - 1)));
+    const int x1 = std::min(img.cols - 1, static_cast<int>(std::ceil(c.x + r + 1)));
+    const int y0 = std::max(0, static_cast<int>(std::floor(c.y - r - 1)));
+    const int y1 = std::min(img.rows - 1, static_cast<int>(std::ceil(c.y + r + 1)));
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const cv::Point2d p(x, y);
+            const double d = std::hypot(p.x - c.x, p.y - c.y);
+            const double cover = std::clamp(r + 0.5 - d, 0.0, 1.0);
+            if (cover <= 0) {
+                continue;
+            }
+            const double t = std::hypot(p.x - light.x, p.y - light.y) / (1.35 * r);
+            const double shade = 1.0 - 0.3 * std::min(1.0, t * t);
+            cv::Vec3b& px = img.at<cv::Vec3b>(y, x);
+            for (int ch = 0; ch < 3; ++ch) {
+                px[ch] = cv::saturate_cast<uchar>(cover * col[ch] * shade + (1 - cover) * px[ch]);
+            }
+        }
+    }
+}
+
+// The demo path. The program mirrors the camera picture, so the left column of
+// the clip is the right column on screen; the tour covers all nine cells
+// either way. Cell centres of a 320 x 240 picture are x = 53, 160, 267 and
+// y = 40, 120, 200. The tour radius covers about 14 % of the picture, between
+// the near (r 88, about 32 %) and far (r 41, about 7 %) sizes.
+std::vector<Key> demoPath() {
+    const double l = 53, cx = 160, r = 267, t = 40, cy = 120, b = 200;
+    const double ball = 58, nearR = 88, farR = 41;
+    const int move = 5, hold = 8;
+    return {
+        {cx, cy, ball, 0, 8},       {cx, t, ball, move, hold}, {r, t, ball, move, hold},
+        {r, cy, ball, move, hold},  {r, b, ball, move, hold},  {cx, b, ball, move, hold},
+        {l, b, ball, move, hold},   {l, cy, ball, move, hold}, {l, t, ball, move, hold},
+        {cx, cy, ball, move, hold}, {cx, cy, nearR, 8, 14},    {cx, cy, farR, 12, 14},
+        {cx, cy, ball, 8, 6},
+    };
+}
+
+double smoothstep(double u) {
+    return u * u * (3 - 2 * u);
+}
+
+// Expands a path into one (x, y, r) per frame.
+std::vector<cv::Point3d> framesOf(const std::vector<Key>& path) {
+    std::vector<cv::Point3d> out;
+    cv::Point3d prev(path.front().x, path.front().y, path.front().r);
+    for (const Key& k : path) {
+        const cv::Point3d next(k.x, k.y, k.r);
+        for (int i = 1; i <= k.move; ++i) {
+            const double u = smoothstep(static_cast<double>(i) / k.move);
+            out.push_back(prev + u * (next - prev));
+        }
+        for (int i = 0; i < k.hold; ++i) {
+            out.push_back(next);
+        }
+        prev = next;
+    }
+    return out;
+}
+
+bool parseInt(const char* text, long lo, long hi, int& out) {
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || v < lo || v > hi) {
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
+struct Arg {
+    const char* name;
+    long lo;
+    long hi;
+    int* out;
+};
+
+// Parses argv[first..] into `args`; on error prints one line and returns false.
+bool parseArgs(char** argv, int first, std::initializer_list<Arg> args) {
+    int i = first;
+    for (const Arg& a : args) {
+        if (!parseInt(argv[i], a.lo, a.hi, *a.out)) {
+            std::fprintf(stderr, "camsteer_make_clip: bad %s '%s' (expected %ld..%ld); %s\n",
+                         a.name, argv[i], a.lo, a.hi, kUsage);
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
+
+int writeClip(const std::string& path, cv::Size size, int fps,
+              const std::vector<cv::Point3d>& frames) {
+    cv::VideoWriter writer;
+    try {
+        // OpenCV's own MJPG writer: needs no codec packages and gives the same
+        // file everywhere.
+        writer.open(path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps,
+                    size, true);
+    } catch (const cv::Exception&) {
+    }
+    if (!writer.isOpened()) {
+        std::fprintf(stderr,
+                     "camsteer_make_clip: cannot open %s for writing: check the folder exists "
+                     "and is writable\n",
+                     path.c_str());
+        return 1;
+    }
+    const cv::Mat bg = makeBackground(size);
+    cv::Mat frame;
+    for (const cv::Point3d& f : frames) {
+        bg.copyTo(frame);
+        drawBall(frame, {f.x, f.y}, f.z);
+        writer.write(frame);
+    }
+    writer.release();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Our own one-line messages say what went wrong; keep OpenCV's warnings out.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+    if (argc < 3) {
+        std::fprintf(stderr, "camsteer_make_clip: missing arguments; %s\n", kUsage);
+        return 2;
+    }
+    const std::string out = argv[1];
+    const std::string mode = argv[2];
+    if (mode == "demo") {
+        if (argc != 3) {
+            std::fprintf(stderr, "camsteer_make_clip: demo takes no further arguments; %s\n",
+                         kUsage);
+            return 2;
+        }
+        return writeClip(out, {kWidth, kHeight}, kDefaultFps, framesOf(demoPath()));
+    }
+    if (mode == "hold") {
+        if (argc != 7 && argc != 8) {
+            std::fprintf(stderr, "camsteer_make_clip: hold takes CX CY RADIUS FRAMES [FPS]; %s\n",
+                         kUsage);
+            return 2;
+        }
+        int cx = 0, cy = 0, radius = 0, count = 0, fps = kDefaultFps;
+        if (!parseArgs(argv, 3,
+                       {{"CX", -10000, 10000, &cx},
+                        {"CY", -10000, 10000, &cy},
+                        {"RADIUS", 0, 10000, &radius},
+                        {"FRAMES", 1, 100000, &count}}) ||
+            (argc == 8 && !parseArgs(argv, 7, {{"FPS", 1, 240, &fps}}))) {
+            return 2;
+        }
+        const std::vector<cv::Point3d> frames(count, cv::Point3d(cx, cy, radius));
+        return writeClip(out, {kWidth, kHeight}, fps, frames);
+    }
+    if (mode == "size") {
+        if (argc != 6) {
+            std::fprintf(stderr, "camsteer_make_clip: size takes W H FRAMES; %s\n", kUsage);
+            return 2;
+        }
+        int w = 0, h = 0, count = 0;
+        if (!parseArgs(argv, 3,
+                       {{"W", 16, 4096, &w}, {"H", 16, 4096, &h}, {"FRAMES", 1, 100000, &count}})) {
+            return 2;
+        }
+        const std::vector<cv::Point3d> frames(count, cv::Point3d(0, 0, 0));
+        return writeClip(out, {w, h}, kDefaultFps, frames);
+    }
+    std::fprintf(stderr, "camsteer_make_clip: unknown mode '%s'; %s\n", mode.c_str(), kUsage);
+    return 2;
+}

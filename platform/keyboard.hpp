@@ -1,0 +1,64 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace camsteer {
+
+// The tracker's key vocabulary: the classic virtual-key codes of the six steering keys.
+// Backends map them to their own codes (X keysyms, evdev key codes).
+enum VirtualKey : int {
+    kVkLeft = 37,
+    kVkUp = 38,
+    kVkRight = 39,
+    kVkDown = 40,
+    kVkAdd = 107,       // keypad plus
+    kVkSubtract = 109,  // keypad minus
+};
+
+// The six keys in the order the tracker sends them: up, down, left, right, forward, back.
+constexpr std::array<int, 6> kSteeringKeys = {kVkUp, kVkDown, kVkLeft, kVkRight, kVkAdd,
+                                              kVkSubtract};
+
+// System-wide keystroke injection. One instance is used from one thread at a time
+// (the capture thread while frames run, the main thread at shutdown).
+class Keyboard {
+public:
+    virtual ~Keyboard() = default;
+    // Queues a press (down) or release of one key of the vocabulary; other codes are ignored.
+    virtual void key(int virtualKey, bool down) = 0;
+    // Delivers what was queued since the last flush.
+    virtual void flush() = 0;
+    // Short backend name for messages ("uinput", "XTest").
+    virtual const char* name() const = 0;
+    // Releases the six steering keys and flushes; safe to call any number of times.
+    void releaseAll();
+};
+
+// What choosing a backend at start-up gave: the keyboard, or none and one line per backend
+// tried saying why it could not be opened and how to fix that.
+struct KeyboardChoice {
+    std::unique_ptr<Keyboard> keyboard;
+    std::vector<std::string> failures;
+};
+
+// The kind of desktop session, which decides the backends tried.
+enum class SessionKind {
+    kX11,      // XTest, then uinput
+    kWayland,  // uinput only: XTest would reach only Xwayland windows
+    kNone,     // no display at all: uinput only
+};
+
+// Classifies a session from the values of DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE
+// (nullptr or empty: not set). XDG_SESSION_TYPE "x11" or "wayland" decides; otherwise a set
+// WAYLAND_DISPLAY means Wayland, else a set DISPLAY means X11.
+SessionKind classifySession(const char* display, const char* waylandDisplay,
+                            const char* sessionType);
+
+// Opens the backend fitting the session: in an X11 session XTest, then uinput; in a Wayland
+// session (or without any display) uinput only.
+KeyboardChoice openKeyboard();
+
+}  // namespace camsteer

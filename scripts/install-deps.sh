@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing camsteer need.
+# Idempotent and non-interactive; run as root (or through sudo).
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  # libraries
+  libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev libevdev-dev libxtst-dev libx11-dev
+  # running under a virtual display, fonts for the window toolkit
+  xvfb xauth x11-utils xdotool fonts-dejavu-core
+  # tests and packaging
+  imagemagick dpkg-dev file lintian procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q >&2
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2

@@ -1,0 +1,250 @@
+#include "tracker/tracker.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+#include "tracker/hue_to_bgr.hpp"
+
+namespace camsteer {
+
+namespace {
+
+const cv::Scalar kWhite(255, 255, 255);
+const cv::Scalar kGreen(0, 255, 0);
+const cv::Scalar kRed(0, 0, 255);
+const cv::Scalar kBlue(255, 0, 0);
+
+// Hue planes hold 0..179; the model spreads 16 bins evenly over [0, 180).
+const float kHueRange[] = {0.0f, 180.0f};
+const float* kHueRanges[] = {kHueRange};
+const int kHueChannel[] = {0};
+
+}  // namespace
+
+Tracker::Tracker(const cv::Mat& reference, int width, int height)
+    : hsv_(height, width, CV_8UC3),
+      hue_(height, width, CV_8UC1),
+      mask_(height, width, CV_8UC1),
+      backProjection_(height, width, CV_8UC1),
+      width_(width),
+      height_(height),
+      centreX_(width / 2),
+      centreY_(height / 2) {
+    buildHueModel(reference);
+}
+
+void Tracker::colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::Mat& mask) {
+    // The band is lower <= value < upper in each channel; cv::inRange takes inclusive upper
+    // bounds, so each upper bound goes in one less. An empty band (vmin == vmax, smin 256)
+    // then has its lower bound above its upper bound, which inRange answers with all zero.
+    const int vlow = std::min(vmin, vmax);
+    const int vhigh = std::max(vmin, vmax);
+    cv::inRange(hsv, cv::Scalar(0, smin, vlow), cv::Scalar(180 - 1, 256 - 1, vhigh - 1), mask);
+}
+
+TrackerSettings Tracker::settings() const {
+    return TrackerSettings{vmin.load(),         vmax.load(),        smin.load(),
+                           nearFraction.load(), farFraction.load(), trackMinFraction.load()};
+}
+
+void Tracker::buildHueModel(const cv::Mat& reference) {
+    const TrackerSettings s = settings();
+    std::lock_guard<std::mutex> guard(lock_);
+
+    if (hueModel_.empty()) {
+        hueModel_.create(kHistogramBins, 1, CV_32F);
+    }
+    // Fresh images: whoever still holds the previous picture keeps it intact.
+    histogramPicture_ = cv::Mat(kHistogramSize, kHistogramSize, CV_8UC3, cv::Scalar::all(0));
+    refHsv_ = cv::Mat();
+    refHue_ = cv::Mat();
+    refMask_ = cv::Mat();
+
+    if (reference.empty() || reference.type() != CV_8UC3) {
+        // Nothing usable to learn from: an all-zero model, which finds no target.
+        hueModel_.setTo(cv::Scalar::all(0));
+        return;
+    }
+    cv::cvtColor(reference, refHsv_, cv::COLOR_BGR2HSV);
+    colourBand(refHsv_, s.smin, s.vmin, s.vmax, refMask_);
+    cv::extractChannel(refHsv_, refHue_, 0);
+
+    const int bins = kHistogramBins;
+    cv::calcHist(&refHue_, 1, kHueChannel, refMask_, hueModel_, 1, &bins, kHueRanges, true, false);
+    double largest = 0.0;
+    cv::minMaxLoc(hueModel_, nullptr, &largest);
+    hueModel_.convertTo(hueModel_, -1, largest != 0.0 ? 255.0 / largest : 0.0);
+
+    const int binWidth = histogramPicture_.cols / kHistogramBins;
+    const int pictureHeight = histogramPicture_.rows;
+    for (int i = 0; i < kHistogramBins; ++i) {
+        // nearbyint rounds half to even in the default rounding mode.
+        const int barHeight = static_cast<int>(
+            std::nearbyint(static_cast<double>(hueModel_.at<float>(i)) * pictureHeight / 255.0));
+        const cv::Scalar colour = hueToBgr(static_cast<float>(i) * 180.0f / kHistogramBins);
+        cv::rectangle(histogramPicture_, cv::Point(i * binWidth, pictureHeight),
+                      cv::Point((i + 1) * binWidth, pictureHeight - barHeight), colour, cv::FILLED,
+                      cv::LINE_8);
+    }
+}
+
+cv::Mat Tracker::histogramPicture() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return histogramPicture_;
+}
+
+cv::Mat Tracker::hueModel() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return hueModel_.clone();
+}
+
+bool Tracker::processFrame(cv::Mat& frame) {
+    if (frame.cols != width_ || frame.rows != height_ || frame.type() != CV_8UC3) {
+        return false;
+    }
+    const TrackerSettings s = settings();
+    const bool maskViewNow = maskView.load();
+    const bool sendKeysNow = sendKeysEnabled.load();
+
+    std::lock_guard<std::mutex> guard(lock_);
+    cv::flip(frame, frame, 1);
+    cv::cvtColor(frame, hsv_, cv::COLOR_BGR2HSV);
+    locateTarget(s);
+    decideDirections(s);
+    if (sendKeysNow) {
+        sendKeys();
+    }
+    drawOverlay(frame, s, maskViewNow);
+    return true;
+}
+
+void Tracker::locateTarget(const TrackerSettings& s) {
+    colourBand(hsv_, s.smin, s.vmin, s.vmax, mask_);
+    cv::extractChannel(hsv_, hue_, 0);
+    cv::calcBackProject(&hue_, 1, kHueChannel, hueModel_, backProjection_, kHueRanges);
+    cv::bitwise_and(backProjection_, mask_, backProjection_);
+    // A 3 x 3 rectangle is dilate's default element; a replicated border, as for the blur,
+    // keeps regions at the edge of the frame from shrinking.
+    cv::dilate(backProjection_, backProjection_, cv::Mat(), cv::Point(-1, -1), 3,
+               cv::BORDER_REPLICATE);
+    cv::GaussianBlur(backProjection_, backProjection_, cv::Size(3, 3), 0, 0, cv::BORDER_REPLICATE);
+    cv::findContours(backProjection_, contours_, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+
+    largestArea_ = 0.0;
+    largestContour_ = -1;
+    for (size_t i = 0; i < contours_.size(); ++i) {
+        const double area = std::fabs(cv::contourArea(contours_[i]));
+        if (area > largestArea_) {
+            largestArea_ = area;
+            largestContour_ = static_cast<int>(i);
+        }
+    }
+
+    if (largestContour_ >= 0 && coverageLocked() > s.trackMinFraction) {
+        const cv::Rect box = cv::boundingRect(contours_[largestContour_]);
+        centreX_ = box.x + box.width / 2;
+        centreY_ = box.y + box.height / 2;
+    } else {
+        centreX_ = width_ / 2;
+        centreY_ = height_ / 2;
+    }
+}
+
+DirectionFlags Tracker::decide(cv::Point centre, double coverage, int width, int height,
+                               double nearFraction, double farFraction, double trackMinFraction) {
+    const int third = width / 3;
+    const int rowThird = height / 3;
+    DirectionFlags d;
+    d.back = coverage < farFraction && coverage > trackMinFraction;
+    d.forward = coverage > nearFraction;
+    // Any direction cancels forward and back: those keys belong to the middle cell only.
+    d.left = centre.x < third;
+    d.right = centre.x > 2 * third;
+    d.down = centre.y < rowThird;  // rows count from the bottom
+    d.up = centre.y > 2 * rowThird;
+    if (d.left || d.right || d.down || d.up) {
+        d.forward = false;
+        d.back = false;
+    }
+    return d;
+}
+
+void Tracker::decideDirections(const TrackerSettings& s) {
+    directions_ = decide(cv::Point(centreX_, centreY_), coverageLocked(), width_, height_,
+                         s.nearFraction, s.farFraction, s.trackMinFraction);
+}
+
+void Tracker::sendKeys() {
+    if (keyboard_ == nullptr) {
+        return;
+    }
+    const bool flags[6] = {directions_.up,    directions_.down,    directions_.left,
+                           directions_.right, directions_.forward, directions_.back};
+    for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
+        keyboard_->key(kSteeringKeys[i], flags[i]);
+    }
+    keyboard_->flush();
+}
+
+void Tracker::drawGrid(cv::Mat& image, int w, int h) {
+    const int c = w / 3;
+    const int r = h / 3;
+    cv::line(image, cv::Point(c, 0), cv::Point(c, h), kWhite, 2, cv::LINE_8);
+    cv::line(image, cv::Point(2 * c, 0), cv::Point(2 * c, h), kWhite, 2, cv::LINE_8);
+    cv::line(image, cv::Point(0, r), cv::Point(w, r), kWhite, 2, cv::LINE_8);
+    cv::line(image, cv::Point(0, 2 * r), cv::Point(w, 2 * r), kWhite, 2, cv::LINE_8);
+}
+
+void Tracker::drawOverlay(cv::Mat& frame, const TrackerSettings& s, bool maskViewNow) {
+    if (maskViewNow) {
+        frame.setTo(cv::Scalar::all(0));
+    }
+    drawGrid(frame, width_, height_);
+
+    const bool tracked = largestContour_ >= 0 && coverageLocked() > s.trackMinFraction;
+    if (maskViewNow) {
+        if (largestContour_ >= 0) {
+            cv::drawContours(frame, contours_, largestContour_, kWhite, cv::FILLED, cv::LINE_AA,
+                             cv::noArray(), 0);
+        }
+    } else if (tracked) {
+        cv::drawContours(frame, contours_, largestContour_, directions_.any() ? kGreen : kRed, 2,
+                         cv::LINE_AA, cv::noArray(), 0);
+    }
+
+    if (tracked) {
+        const cv::Rect box = cv::boundingRect(contours_[largestContour_]);
+        cv::rectangle(frame, cv::Point(box.x, box.y),
+                      cv::Point(box.x + box.width, box.y + box.height), kBlue, 2, cv::LINE_8);
+        cv::circle(frame, cv::Point(box.x + box.width / 2, box.y + box.height / 2), 4, kGreen,
+                   cv::FILLED, cv::LINE_8);
+    }
+}
+
+double Tracker::coverageLocked() const {
+    return largestArea_ / static_cast<double>(width_ * height_);
+}
+
+double Tracker::coverage() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return coverageLocked();
+}
+
+cv::Point Tracker::centre() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return cv::Point(centreX_, centreY_);
+}
+
+DirectionFlags Tracker::directions() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return directions_;
+}
+
+void Tracker::setKeyboard(Keyboard* keyboard) {
+    std::lock_guard<std::mutex> guard(lock_);
+    keyboard_ = keyboard;
+}
+
+}  // namespace camsteer

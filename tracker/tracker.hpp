@@ -1,0 +1,130 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "platform/keyboard.hpp"
+
+namespace camsteer {
+
+// The six steering flags, in the order their keys are sent.
+struct DirectionFlags {
+    bool up = false;
+    bool down = false;
+    bool left = false;
+    bool right = false;
+    bool forward = false;
+    bool back = false;
+
+    bool any() const { return up || down || left || right || forward || back; }
+    bool operator==(const DirectionFlags& o) const {
+        return up == o.up && down == o.down && left == o.left && right == o.right &&
+               forward == o.forward && back == o.back;
+    }
+};
+
+// The settings a pass reads, taken once at its start so that a trackbar moved mid-frame
+// can never give a frame that was tested against one value and drawn against another.
+struct TrackerSettings {
+    int vmin;
+    int vmax;
+    int smin;
+    double nearFraction;
+    double farFraction;
+    double trackMinFraction;
+};
+
+// Learns the target's hue from a reference picture and follows it frame by frame: where its
+// largest matching region lies, how much of the frame it covers, which way that steers, which
+// keys that presses, and what the user sees of it drawn on the frame.
+//
+// Threads: processFrame runs on the capture thread, buildHueModel on the main thread; one lock
+// serialises them, so a frame never sees a half-built model. Settings are atomics that either
+// thread may write at any time; a pass reads each of them once.
+class Tracker {
+  public:
+    static constexpr int kHistogramBins = 16;
+    static constexpr int kHistogramSize = 240;
+
+    Tracker(const cv::Mat& reference, int width, int height);
+    Tracker(const Tracker&) = delete;
+    Tracker& operator=(const Tracker&) = delete;
+
+    // Rebuilds the hue model and its picture from the reference with the current colour band.
+    void buildHueModel(const cv::Mat& reference);
+    // The current picture of the model. A rebuild replaces the picture rather than drawing over
+    // it, so a holder of an earlier one keeps a valid (if stale) image.
+    cv::Mat histogramPicture() const;
+    // The model itself: 16 bins over hue 0..180, the largest scaled to 255 (or all zero).
+    cv::Mat hueModel() const;
+
+    // One pass over a bottom-up BGR frame of the capture size, in place: mirror, locate, decide,
+    // send keys, draw. False, with the frame and all results untouched, for any other frame.
+    bool processFrame(cv::Mat& frame);
+
+    double coverage() const;
+    cv::Point centre() const;
+    DirectionFlags directions() const;
+
+    // Where key events go while sendKeysEnabled; null sends nothing. Not owned.
+    void setKeyboard(Keyboard* keyboard);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // The pure steering rule: flags from the tracked point and the coverage.
+    static DirectionFlags decide(cv::Point centre, double coverage, int width, int height,
+                                 double nearFraction, double farFraction, double trackMinFraction);
+    // Colour band of an HSV image: lower bounds inclusive, upper bounds exclusive.
+    static void colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::Mat& mask);
+    // The grid the decision uses: lines at a third and two thirds of each side.
+    static void drawGrid(cv::Mat& image, int w, int h);
+
+    std::atomic<bool> sendKeysEnabled{false};
+    std::atomic<bool> maskView{false};
+    std::atomic<int> vmin{126};
+    std::atomic<int> vmax{256};
+    std::atomic<int> smin{80};
+    std::atomic<double> nearFraction{0.2};
+    std::atomic<double> farFraction{0.12};
+    std::atomic<double> trackMinFraction{0.05};
+
+  private:
+    TrackerSettings settings() const;
+    void locateTarget(const TrackerSettings& s);
+    void decideDirections(const TrackerSettings& s);
+    void sendKeys();
+    void drawOverlay(cv::Mat& frame, const TrackerSettings& s, bool maskViewNow);
+    double coverageLocked() const;
+
+    mutable std::mutex lock_;
+
+    cv::Mat refHsv_;
+    cv::Mat refHue_;
+    cv::Mat refMask_;
+    cv::Mat histogramPicture_;
+
+    cv::Mat hsv_;
+    cv::Mat hue_;
+    cv::Mat mask_;
+    cv::Mat backProjection_;
+    cv::Mat hueModel_;
+
+    int width_;
+    int height_;
+
+    // Reused by every search, so steady-state contour memory stays the same.
+    std::vector<std::vector<cv::Point>> contours_;
+    double largestArea_ = 0.0;
+    int largestContour_ = -1;  // index into contours_, -1 when none
+    DirectionFlags directions_;
+    int centreX_;
+    int centreY_;
+
+    Keyboard* keyboard_ = nullptr;
+};
+
+}  // namespace camsteer

@@ -94,7 +94,7 @@ class VideoFileSource : public FrameSource {
             why = "cannot read clip " + path_ + ": not a readable file";
             return false;
         }
-        if (!capture_.open(path_) || !capture_.read(first_) || first_.empty()) {
+        if (!openDecoder() || !capture_.read(first_) || first_.empty()) {
             why = "cannot read clip " + path_ + ": not a video this program can decode";
             return false;
         }
@@ -118,13 +118,25 @@ class VideoFileSource : public FrameSource {
             return true;
         }
         capture_.release();
-        return capture_.open(path_) && capture_.read(frame) && !frame.empty();
+        return openDecoder() && capture_.read(frame) && !frame.empty();
     }
 
     std::string describe() const override { return path_; }
     double frameInterval() const override { return interval_; }
 
   private:
+    // FFmpeg reads the common formats, OpenCV's own reader MJPG clips where FFmpeg is missing.
+    // Naming them keeps other backends (an image-sequence reader, a media framework) from
+    // guessing at a file that is not a video and printing their own complaints.
+    bool openDecoder() {
+        for (int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
+            if (capture_.open(path_, backend) && capture_.isOpened()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     std::string path_;
     cv::VideoCapture capture_;
     cv::Mat first_;

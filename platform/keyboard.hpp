@@ -19,13 +19,13 @@ enum VirtualKey : int {
 };
 
 // The six keys in the order the tracker sends them: up, down, left, right, forward, back.
-constexpr std::array<int, 6> kSteeringKeys = {kVkUp, kVkDown, kVkLeft, kVkRight, kVkAdd,
-                                              kVkSubtract};
+constexpr std::array<int, 6> kSteeringKeys = {kVkUp,    kVkDown, kVkLeft,
+                                              kVkRight, kVkAdd,  kVkSubtract};
 
 // System-wide keystroke injection. One instance is used from one thread at a time
 // (the capture thread while frames run, the main thread at shutdown).
 class Keyboard {
-public:
+  public:
     virtual ~Keyboard() = default;
     // Queues a press (down) or release of one key of the vocabulary; other codes are ignored.
     virtual void key(int virtualKey, bool down) = 0;

@@ -1,0 +1,158 @@
+#include "platform/keyboard_uinput.hpp"
+
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace camsteer {
+
+namespace {
+
+struct KeyMapping {
+    int virtualKey;
+    int evdevCode;
+};
+
+constexpr KeyMapping kEvdevKeys[] = {
+    {kVkUp, KEY_UP},       {kVkDown, KEY_DOWN},  {kVkLeft, KEY_LEFT},
+    {kVkRight, KEY_RIGHT}, {kVkAdd, KEY_KPPLUS}, {kVkSubtract, KEY_KPMINUS},
+};
+
+input_event makeEvent(int type, int code, int value) {
+    input_event event{};  // the kernel stamps the time itself
+    event.type = static_cast<__u16>(type);
+    event.code = static_cast<__u16>(code);
+    event.value = value;
+    return event;
+}
+
+}  // namespace
+
+int evdevKeyCode(int virtualKey) {
+    for (const KeyMapping& mapping : kEvdevKeys) {
+        if (mapping.virtualKey == virtualKey) {
+            return mapping.evdevCode;
+        }
+    }
+    return KEY_RESERVED;
+}
+
+void UinputEventWriter::key(int evdevCode, bool down) {
+    queue_.push_back(makeEvent(EV_KEY, evdevCode, down ? 1 : 0));
+}
+
+bool UinputEventWriter::flush() {
+    if (queue_.empty()) {
+        return true;
+    }
+    queue_.push_back(makeEvent(EV_SYN, SYN_REPORT, 0));
+    const char* data = reinterpret_cast<const char*>(queue_.data());
+    size_t left = queue_.size() * sizeof(input_event);
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t written = ::write(fd_, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            lastError_ = errno;
+            ok = false;
+            break;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    queue_.clear();
+    return ok;
+}
+
+UinputKeyboard::UinputKeyboard(int fd) : writer_(fd) {}
+
+UinputKeyboard::UinputKeyboard(libevdev_uinput* device)
+    : device_(device), writer_(libevdev_uinput_get_fd(device)) {}
+
+UinputKeyboard::~UinputKeyboard() {
+    if (device_ != nullptr) {
+        // Closes /dev/uinput (the device was opened managed); removing the device makes the
+        // kernel release whatever key of it is still down.
+        libevdev_uinput_destroy(device_);
+    }
+}
+
+void UinputKeyboard::key(int virtualKey, bool down) {
+    const int code = evdevKeyCode(virtualKey);
+    if (code != KEY_RESERVED) {
+        writer_.key(code, down);
+    }
+}
+
+void UinputKeyboard::flush() {
+    if (!writer_.flush() && !reportedWriteError_) {
+        reportedWriteError_ = true;
+        std::fprintf(stderr,
+                     "camsteer: writing key events to the uinput device failed (%s); keys are "
+                     "not being sent: restart camsteer\n",
+                     std::strerror(writer_.lastError()));
+    }
+}
+
+std::string UinputKeyboard::devnode() const {
+    if (device_ == nullptr) {
+        return {};
+    }
+    const char* node = libevdev_uinput_get_devnode(device_);
+    return node != nullptr ? node : "";
+}
+
+std::string uinputFailureReason(int error) {
+    const std::string text = std::strerror(error);
+    switch (error) {
+        case ENOENT:
+            return "/dev/uinput does not exist (" + text +
+                   "); load the kernel module with 'sudo modprobe uinput'";
+        case ENODEV:
+        case ENXIO:
+            return "/dev/uinput has no driver (" + text +
+                   "); load the kernel module with 'sudo modprobe uinput'";
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "/dev/uinput is not writable (" + text +
+                   "); install the udev rule packaging/60-camsteer-uinput.rules (or add yourself "
+                   "to the 'input' group) and log in again";
+        default:
+            return "creating a virtual keyboard on /dev/uinput failed (" + text +
+                   "); check the kernel log (dmesg) for uinput errors";
+    }
+}
+
+std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason) {
+    libevdev* description = libevdev_new();
+    if (description == nullptr) {
+        *reason = uinputFailureReason(ENOMEM);
+        return nullptr;
+    }
+    libevdev_set_name(description, kUinputDeviceName);
+    libevdev_set_id_bustype(description, BUS_VIRTUAL);
+    libevdev_enable_event_type(description, EV_KEY);
+    for (const KeyMapping& mapping : kEvdevKeys) {
+        libevdev_enable_event_code(description, EV_KEY, static_cast<unsigned>(mapping.evdevCode),
+                                   nullptr);
+    }
+    libevdev_uinput* device = nullptr;
+    const int result =
+        libevdev_uinput_create_from_device(description, LIBEVDEV_UINPUT_OPEN_MANAGED, &device);
+    // The uinput device is a copy; the description is not needed any more.
+    libevdev_free(description);
+    if (result != 0) {
+        *reason = uinputFailureReason(-result);
+        return nullptr;
+    }
+    return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device));
+}
+
+}  // namespace camsteer

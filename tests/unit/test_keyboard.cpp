@@ -1,0 +1,493 @@
+#include <fcntl.h>
+#include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/keyboard.hpp"
+#include "platform/keyboard_uinput.hpp"
+#include "platform/keyboard_xtest.hpp"
+#include "tests/unit/xvfb_fixture.hpp"
+
+// Last: Xlib's macros (None, Bool, Status, ...) must not meet the headers above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace camsteer {
+namespace {
+
+using test::XvfbServer;
+
+constexpr auto kEventBound = std::chrono::seconds(5);  // generous; not a timing check
+
+struct Event {
+    int type;
+    int code;
+    int value;
+    bool operator==(const Event& o) const {
+        return type == o.type && code == o.code && value == o.value;
+    }
+};
+std::ostream& operator<<(std::ostream& os, const Event& e) {
+    return os << "{" << e.type << "," << e.code << "," << e.value << "}";
+}
+const Event kSyn{EV_SYN, SYN_REPORT, 0};
+
+// A pipe whose read end does not block, standing in for the uinput device.
+class EventPipe {
+  public:
+    EventPipe() { EXPECT_EQ(pipe2(fds_, O_NONBLOCK | O_CLOEXEC), 0); }
+    ~EventPipe() {
+        close(fds_[0]);
+        close(fds_[1]);
+    }
+    int writeEnd() const { return fds_[1]; }
+    int readEnd() const { return fds_[0]; }
+    std::vector<Event> drain() const {
+        std::vector<Event> events;
+        input_event raw{};
+        while (read(fds_[0], &raw, sizeof raw) == static_cast<ssize_t>(sizeof raw)) {
+            events.push_back({raw.type, raw.code, raw.value});
+        }
+        return events;
+    }
+
+  private:
+    int fds_[2] = {-1, -1};
+};
+
+TEST(UinputEventWriter, WritesOneFrameThenOneSynReport) {
+    EventPipe pipe;
+    UinputEventWriter writer(pipe.writeEnd());
+    const std::vector<std::pair<int, bool>> frame = {{KEY_UP, true},     {KEY_DOWN, false},
+                                                     {KEY_LEFT, true},   {KEY_RIGHT, false},
+                                                     {KEY_KPPLUS, true}, {KEY_KPPLUS, true}};
+    for (const auto& [code, down] : frame) {
+        writer.key(code, down);
+    }
+    EXPECT_TRUE(pipe.drain().empty()) << "key() only queues";
+    EXPECT_TRUE(writer.flush());
+    // Written as asked: a second press stays a press (value 1, never the repeat value 2).
+    const std::vector<Event> expected = {{EV_KEY, KEY_UP, 1},
+                                         {EV_KEY, KEY_DOWN, 0},
+                                         {EV_KEY, KEY_LEFT, 1},
+                                         {EV_KEY, KEY_RIGHT, 0},
+                                         {EV_KEY, KEY_KPPLUS, 1},
+                                         {EV_KEY, KEY_KPPLUS, 1},
+                                         kSyn};
+    EXPECT_EQ(pipe.drain(), expected);
+    EXPECT_TRUE(writer.flush());
+    EXPECT_TRUE(pipe.drain().empty()) << "a flush with nothing queued writes nothing";
+}
+
+TEST(UinputEventWriter, ReportsAFailedWriteAndDropsTheQueue) {
+    EventPipe pipe;
+    UinputEventWriter writer(pipe.readEnd());  // not writable: EBADF
+    writer.key(KEY_UP, true);
+    EXPECT_FALSE(writer.flush());
+    EXPECT_EQ(writer.lastError(), EBADF);
+    EXPECT_EQ(writer.queued(), 0u);
+}
+
+TEST(UinputKeyboard, ReleaseAllWritesSixReleasesAndOneSyn) {
+    EventPipe pipe;
+    UinputKeyboard keyboard(pipe.writeEnd());
+    keyboard.releaseAll();
+    const std::vector<Event> expected = {{EV_KEY, KEY_UP, 0},
+                                         {EV_KEY, KEY_DOWN, 0},
+                                         {EV_KEY, KEY_LEFT, 0},
+                                         {EV_KEY, KEY_RIGHT, 0},
+                                         {EV_KEY, KEY_KPPLUS, 0},
+                                         {EV_KEY, KEY_KPMINUS, 0},
+                                         kSyn};
+    EXPECT_EQ(pipe.drain(), expected);
+}
+
+// Both backends' key maps, and what the uinput one writes for each code.
+TEST(KeyMapping, MapsTheVocabularyAndIgnoresOtherCodes) {
+    struct Case {
+        int virtualKey;
+        int evdevCode;         // 0: not sent
+        unsigned long keysym;  // NoSymbol: not sent
+    };
+    const Case cases[] = {
+        {kVkUp, KEY_UP, XK_Up},
+        {kVkDown, KEY_DOWN, XK_Down},
+        {kVkLeft, KEY_LEFT, XK_Left},
+        {kVkRight, KEY_RIGHT, XK_Right},
+        {kVkAdd, KEY_KPPLUS, XK_KP_Add},
+        {kVkSubtract, KEY_KPMINUS, XK_KP_Subtract},
+        {0, 0, NoSymbol},
+        {36, 0, NoSymbol},
+        {41, 0, NoSymbol},
+        {65, 0, NoSymbol},
+        {108, 0, NoSymbol},
+        {-1, 0, NoSymbol},
+        {KEY_UP, 0, NoSymbol},  // an evdev code is not a virtual key
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("virtual key " + std::to_string(c.virtualKey));
+        EXPECT_EQ(evdevKeyCode(c.virtualKey), c.evdevCode);
+        EXPECT_EQ(xtestKeysym(c.virtualKey), c.keysym);
+        EventPipe pipe;
+        UinputKeyboard keyboard(pipe.writeEnd());
+        keyboard.key(c.virtualKey, true);
+        keyboard.flush();
+        const std::vector<Event> expected =
+            c.evdevCode == 0 ? std::vector<Event>{}
+                             : std::vector<Event>{{EV_KEY, c.evdevCode, 1}, kSyn};
+        EXPECT_EQ(pipe.drain(), expected);
+    }
+}
+
+TEST(UinputKeyboard, FailureReasonsSayWhatFailedAndTheFix) {
+    const std::pair<int, const char*> cases[] = {
+        {ENOENT, "modprobe uinput"},
+        {EACCES, "60-camsteer-uinput.rules"},
+        {EPERM, "60-camsteer-uinput.rules"},
+        {EIO, "dmesg"},
+    };
+    for (const auto& [error, fix] : cases) {
+        const std::string reason = uinputFailureReason(error);
+        EXPECT_NE(reason.find("/dev/uinput"), std::string::npos) << reason;
+        EXPECT_NE(reason.find(std::strerror(error)), std::string::npos) << reason;
+        EXPECT_NE(reason.find(fix), std::string::npos) << reason;
+        EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
+    }
+}
+
+std::optional<Event> nextEvdevEvent(libevdev* device) {
+    const auto deadline = std::chrono::steady_clock::now() + kEventBound;
+    while (std::chrono::steady_clock::now() < deadline) {
+        input_event raw{};
+        if (libevdev_next_event(device, LIBEVDEV_READ_FLAG_NORMAL, &raw) ==
+            LIBEVDEV_READ_STATUS_SUCCESS) {
+            return Event{raw.type, raw.code, raw.value};
+        }
+        pollfd pfd{libevdev_get_fd(device), POLLIN, 0};
+        poll(&pfd, 1, 100);
+    }
+    return std::nullopt;
+}
+
+TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
+    if (access("/dev/uinput", W_OK) != 0) {
+        GTEST_SKIP() << "/dev/uinput is not usable here: " << std::strerror(errno);
+    }
+    std::string reason;
+    auto keyboard = openUinputKeyboard(&reason);
+    ASSERT_NE(keyboard, nullptr) << reason;
+    ASSERT_FALSE(keyboard->devnode().empty());
+    const int fd = open(keyboard->devnode().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << keyboard->devnode() << ": " << std::strerror(errno);
+    libevdev* device = nullptr;
+    ASSERT_EQ(libevdev_new_from_fd(fd, &device), 0);
+    EXPECT_STREQ(libevdev_get_name(device), kUinputDeviceName);
+    for (int code : {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_KPPLUS, KEY_KPMINUS}) {
+        EXPECT_TRUE(libevdev_has_event_code(device, EV_KEY, code)) << code;
+    }
+    EXPECT_FALSE(libevdev_has_event_code(device, EV_KEY, KEY_A));
+    EXPECT_FALSE(libevdev_has_event_type(device, EV_REP));
+
+    keyboard->key(kVkUp, true);
+    keyboard->flush();
+    keyboard->releaseAll();  // the kernel passes on only the release of the key down
+    const std::vector<Event> expected = {{EV_KEY, KEY_UP, 1}, kSyn, {EV_KEY, KEY_UP, 0}, kSyn};
+    for (const Event& want : expected) {
+        const std::optional<Event> got = nextEvdevEvent(device);
+        ASSERT_TRUE(got.has_value()) << "no event within the bound; expected " << want;
+        EXPECT_EQ(*got, want);
+    }
+    libevdev_free(device);
+    close(fd);
+}
+
+TEST(SessionKind, ClassifiesFromTheEnvironment) {
+    struct Case {
+        const char* display;
+        const char* wayland;
+        const char* sessionType;
+        SessionKind expected;
+    };
+    const Case cases[] = {
+        {":0", nullptr, nullptr, SessionKind::kX11},
+        {":0", "", "", SessionKind::kX11},
+        {":0", "wayland-0", nullptr, SessionKind::kWayland},  // Xwayland's DISPLAY
+        {nullptr, "wayland-0", nullptr, SessionKind::kWayland},
+        {":0", "wayland-0", "x11", SessionKind::kX11},
+        {":0", nullptr, "wayland", SessionKind::kWayland},
+        {":0", nullptr, "tty", SessionKind::kX11},
+        {nullptr, nullptr, nullptr, SessionKind::kNone},
+        {"", "", "tty", SessionKind::kNone},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(classifySession(c.display, c.wayland, c.sessionType), c.expected)
+            << (c.display ? c.display : "-") << " " << (c.wayland ? c.wayland : "-") << " "
+            << (c.sessionType ? c.sessionType : "-");
+    }
+}
+
+// Sets environment variables (nullptr: unset) and restores the old values when destroyed.
+class EnvOverride {
+  public:
+    EnvOverride(std::initializer_list<std::pair<const char*, const char*>> values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+            value ? setenv(name, value, 1) : unsetenv(name);
+        }
+    }
+    ~EnvOverride() {
+        for (const auto& [name, value] : saved_) {
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+        }
+    }
+
+  private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+bool xvfbInstalled() {
+    return std::system("command -v Xvfb >/dev/null 2>&1") == 0;
+}
+
+// An X client window that has the input focus and reports key events.
+class FocusedWindow {
+  public:
+    explicit FocusedWindow(const std::string& displayName) {
+        display_ = XOpenDisplay(displayName.c_str());
+        if (display_ == nullptr) {
+            return;
+        }
+        window_ =
+            XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 100, 100, 0, 0, 0);
+        XSelectInput(display_, window_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+        XMapWindow(display_, window_);
+        XEvent event;
+        do {  // focusing an unmapped window is an error
+            XWindowEvent(display_, window_, StructureNotifyMask, &event);
+        } while (event.type != MapNotify);
+        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+        XAutoRepeatOff(display_);  // no server repeats of a key held while the test runs
+        XSync(display_, False);
+    }
+    ~FocusedWindow() {
+        if (display_ != nullptr) {
+            XCloseDisplay(display_);
+        }
+    }
+    bool ok() const { return display_ != nullptr; }
+
+    // The next key event as (KeyPress or KeyRelease, keysym); nullopt after kEventBound.
+    std::optional<std::pair<int, KeySym>> nextKey() {
+        const auto deadline = std::chrono::steady_clock::now() + kEventBound;
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type == KeyPress || event.type == KeyRelease) {
+                    return std::make_pair(event.type, XLookupKeysym(&event.xkey, 0));
+                }
+            }
+            pollfd pfd{ConnectionNumber(display_), POLLIN, 0};
+            poll(&pfd, 1, 100);
+        }
+        return std::nullopt;
+    }
+
+  private:
+    Display* display_ = nullptr;
+    Window window_ = 0;
+};
+
+class XTestKeyboardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!xvfbInstalled()) {
+            GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
+        }
+        server_ = std::make_unique<XvfbServer>();
+        ASSERT_TRUE(server_->running()) << server_->error();
+        env_ = std::make_unique<EnvOverride>(
+            std::initializer_list<std::pair<const char*, const char*>>{
+                {"DISPLAY", server_->display().c_str()},
+                {"WAYLAND_DISPLAY", nullptr},
+                {"XDG_SESSION_TYPE", nullptr}});
+    }
+    void TearDown() override {
+        env_.reset();
+        server_.reset();
+    }
+    void expectKeys(FocusedWindow& window, const std::vector<std::pair<int, KeySym>>& keys) {
+        for (const auto& want : keys) {
+            const auto got = window.nextKey();
+            ASSERT_TRUE(got.has_value()) << "no key event; expected keysym " << want.second;
+            EXPECT_EQ(got->first, want.first) << "keysym " << want.second;
+            EXPECT_EQ(got->second, want.second);
+        }
+    }
+
+    std::unique_ptr<XvfbServer> server_;
+    std::unique_ptr<EnvOverride> env_;
+};
+
+TEST_F(XTestKeyboardTest, PressesAndReleasesReachTheFocusedWindow) {
+    FocusedWindow window(server_->display());
+    ASSERT_TRUE(window.ok());
+    std::string reason;
+    auto keyboard = openXTestKeyboard(&reason);
+    ASSERT_NE(keyboard, nullptr) << reason;
+    keyboard->key(kVkUp, true);
+    keyboard->key(kVkLeft, true);
+    keyboard->flush();
+    expectKeys(window, {{KeyPress, XK_Up}, {KeyPress, XK_Left}});
+    keyboard->releaseAll();
+    expectKeys(window, {{KeyRelease, XK_Up}, {KeyRelease, XK_Left}});
+    // Every key of the vocabulary has a key in the server's map and arrives as itself.
+    for (int virtualKey : kSteeringKeys) {
+        keyboard->key(virtualKey, true);
+        keyboard->key(virtualKey, false);
+        keyboard->flush();
+        expectKeys(window,
+                   {{KeyPress, xtestKeysym(virtualKey)}, {KeyRelease, xtestKeysym(virtualKey)}});
+    }
+}
+
+TEST_F(XTestKeyboardTest, AProtocolErrorIsCountedNotFatal) {
+    FocusedWindow window(server_->display());
+    ASSERT_TRUE(window.ok());
+    std::string reason;
+    auto keyboard = openXTestKeyboard(&reason);
+    ASSERT_NE(keyboard, nullptr) << reason;
+    XTestFakeKeyEvent(keyboard->display(), 1, True, CurrentTime);  // keycode < 8: BadValue
+    XSync(keyboard->display(), False);
+    EXPECT_EQ(keyboard->protocolErrors(), 1u);
+    EXPECT_FALSE(keyboard->connectionLost());
+    keyboard->key(kVkDown, true);
+    keyboard->releaseAll();
+    expectKeys(window, {{KeyPress, XK_Down}, {KeyRelease, XK_Down}});
+}
+
+// Losing the X server must leave the process running. Done in a child process so a fault
+// shows as its exit status instead of ending the test binary.
+TEST_F(XTestKeyboardTest, LosingTheServerIsNotFatal) {
+    enum : int { kOk = 0, kOpenFailed = 10, kLossNotSeen = 11 };
+    for (const bool sendAfterLoss : {true, false}) {
+        SCOPED_TRACE(sendAfterLoss ? "keys sent after the loss" : "closed right after the loss");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            XvfbServer server;
+            setenv("DISPLAY", server.display().c_str(), 1);
+            std::string reason;
+            auto keyboard = openXTestKeyboard(&reason);
+            if (keyboard == nullptr) {
+                _exit(kOpenFailed);
+            }
+            keyboard->key(kVkUp, true);
+            keyboard->releaseAll();
+            XSync(keyboard->display(), False);
+            server.stop();
+            if (sendAfterLoss) {
+                for (int i = 0; i < 1000; ++i) {  // more than Xlib's buffer holds
+                    keyboard->key(kVkUp, i % 2 == 0);
+                    keyboard->flush();
+                }
+                if (!keyboard->connectionLost()) {
+                    _exit(kLossNotSeen);
+                }
+            }
+            keyboard.reset();
+            _exit(kOk);
+        }
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        pid_t done = 0;
+        while ((done = waitpid(child, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (done == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "the child hung after the X server went away";
+        }
+        ASSERT_FALSE(WIFSIGNALED(status)) << "killed by " << strsignal(WTERMSIG(status));
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), kOk)
+            << (WEXITSTATUS(status) == kOpenFailed    ? "XTest did not open"
+                : WEXITSTATUS(status) == kLossNotSeen ? "the loss was not noticed"
+                                                      : "Xlib ended the process");
+    }
+}
+
+TEST_F(XTestKeyboardTest, OpenKeyboardChoosesByTheSession) {
+    const bool uinputUsable = access("/dev/uinput", W_OK) == 0;
+    const std::string xvfb = server_->display();
+    struct Case {
+        const char* display;
+        const char* wayland;
+        const char* sessionType;
+        std::vector<std::string> tried;  // backends expected in the failure lines, in order
+        bool xtest;                      // XTest expected to open
+    };
+    const Case cases[] = {
+        {xvfb.c_str(), nullptr, nullptr, {}, true},
+        {xvfb.c_str(), "wayland-0", "x11", {}, true},
+        {xvfb.c_str(), "wayland-0", nullptr, {"uinput"}, false},
+        {xvfb.c_str(), nullptr, "wayland", {"uinput"}, false},
+        {nullptr, nullptr, nullptr, {"uinput"}, false},
+        {":4242", nullptr, "x11", {"XTest", "uinput"}, false},  // no server there
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " +
+                     (c.wayland ? c.wayland : "-") + " " + (c.sessionType ? c.sessionType : "-"));
+        EnvOverride env{{"DISPLAY", c.display},
+                        {"WAYLAND_DISPLAY", c.wayland},
+                        {"XDG_SESSION_TYPE", c.sessionType}};
+        KeyboardChoice choice = openKeyboard();
+        std::string lines;
+        for (const std::string& line : choice.failures) {
+            lines += line + "\n";
+        }
+        SCOPED_TRACE(lines);
+        std::vector<std::string> tried = c.tried;
+        if (c.xtest) {
+            ASSERT_NE(choice.keyboard, nullptr);
+            EXPECT_STREQ(choice.keyboard->name(), "XTest");
+            EXPECT_TRUE(choice.failures.empty());
+            continue;
+        }
+        if (uinputUsable) {
+            tried.pop_back();
+            ASSERT_NE(choice.keyboard, nullptr);
+            EXPECT_STREQ(choice.keyboard->name(), "uinput");
+        } else {
+            EXPECT_EQ(choice.keyboard, nullptr);
+        }
+        ASSERT_EQ(choice.failures.size(), tried.size());
+        for (size_t i = 0; i < tried.size(); ++i) {
+            EXPECT_EQ(choice.failures[i].rfind("key output via " + tried[i], 0), 0u)
+                << choice.failures[i];
+            EXPECT_EQ(choice.failures[i].find('\n'), std::string::npos);
+        }
+    }
+    EXPECT_STREQ(std::getenv("DISPLAY"), xvfb.c_str()) << "environment not restored";
+}
+
+}  // namespace
+}  // namespace camsteer

@@ -1,0 +1,152 @@
+#pragma once
+
+// A private Xvfb for one test: started with -displayfd so it picks a free display number
+// itself, stopped in the destructor.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace camsteer::test {
+
+class XvfbServer {
+  public:
+    // Starts Xvfb and waits until it accepts connections. On failure display() is empty and
+    // error() says why.
+    XvfbServer() { start(); }
+    ~XvfbServer() { stop(); }
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    // ":N", or empty when Xvfb could not be started.
+    const std::string& display() const { return display_; }
+    const std::string& error() const { return error_; }
+    bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+    // Terminates the server now and reaps it (SIGKILL when it ignores SIGTERM).
+    void stop() {
+        if (pid_ <= 0) {
+            return;
+        }
+        kill(pid_, SIGTERM);
+        if (!reap(std::chrono::seconds(10))) {
+            kill(pid_, SIGKILL);
+            reap(std::chrono::seconds(60));
+        }
+        pid_ = -1;
+    }
+
+  private:
+    void start() {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            error_ = std::string("pipe failed: ") + strerror(errno);
+            return;
+        }
+        // Everything the child needs is prepared before fork: only exec-safe calls after it.
+        const std::string fdText = std::to_string(kDisplayFd);
+        // -noreset: by default the server resets when its last client leaves and refuses new
+        // connections meanwhile, which would fail a test that reconnects.
+        const char* argv[] = {"Xvfb",       "-displayfd", fdText.c_str(), "-nolisten",
+                              "tcp",        "-noreset",   "-screen",      "0",
+                              "640x480x24", nullptr};
+        const pid_t pid = fork();
+        if (pid < 0) {
+            error_ = std::string("fork failed: ") + strerror(errno);
+            close(fds[0]);
+            close(fds[1]);
+            return;
+        }
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // no stray server if the test process dies
+            if (fds[1] == kDisplayFd) {
+                fcntl(kDisplayFd, F_SETFD, 0);
+            } else {
+                dup2(fds[1], kDisplayFd);  // the duplicate is not close-on-exec
+            }
+            const int devNull = open("/dev/null", O_WRONLY);
+            if (devNull >= 0) {
+                dup2(devNull, STDOUT_FILENO);
+                dup2(devNull, STDERR_FILENO);
+            }
+            execvp("Xvfb", const_cast<char* const*>(argv));
+            _exit(127);
+        }
+        close(fds[1]);
+        pid_ = pid;
+        std::string number;
+        if (readLine(fds[0], &number) && !number.empty()) {
+            display_ = ":" + number;
+        } else {
+            error_ = "Xvfb (pid " + std::to_string(pid) +
+                     ") reported no display number; run 'Xvfb -displayfd 1' to see why";
+            stop();
+        }
+        close(fds[0]);
+    }
+
+    // Reads the display number line; gives up when Xvfb exits (end of file) or after a
+    // generous bound for a slow machine.
+    static bool readLine(int fd, std::string* line) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        char c = 0;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            pollfd pfd{fd, POLLIN, 0};
+            const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready <= 0) {
+                return false;
+            }
+            const ssize_t n = read(fd, &c, 1);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            if (c == '\n') {
+                return true;
+            }
+            *line += c;
+        }
+    }
+
+    bool reap(std::chrono::seconds bound) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        for (;;) {
+            const pid_t done = waitpid(pid_, nullptr, WNOHANG);
+            if (done == pid_ || (done < 0 && errno != EINTR)) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    static constexpr int kDisplayFd = 9;
+    pid_t pid_ = -1;
+    std::string display_;
+    std::string error_;
+};
+
+}  // namespace camsteer::test

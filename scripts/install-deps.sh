@@ -11,7 +11,7 @@ packages=(
   # running under a virtual display, fonts for the window toolkit
   xvfb xauth x11-utils xdotool fonts-dejavu-core
   # tests and packaging
-  imagemagick dpkg-dev file lintian procps
+  imagemagick dpkg-dev file lintian procps desktop-file-utils mandoc groff-base
 )
 
 missing=()

@@ -125,17 +125,9 @@ class VideoFileSource : public FrameSource {
     double frameInterval() const override { return interval_; }
 
   private:
-    // FFmpeg reads the common formats, OpenCV's own reader MJPG clips where FFmpeg is missing.
-    // Naming them keeps other backends (an image-sequence reader, a media framework) from
+    // Naming the decoder keeps other backends (an image-sequence reader, a media framework) from
     // guessing at a file that is not a video and printing their own complaints.
-    bool openDecoder() {
-        for (int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
-            if (capture_.open(path_, backend) && capture_.isOpened()) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool openDecoder() { return capture_.open(path_, cv::CAP_FFMPEG) && capture_.isOpened(); }
 
     std::string path_;
     cv::VideoCapture capture_;

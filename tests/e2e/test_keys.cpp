@@ -1,0 +1,161 @@
+// The keys camsteer presses, read by a window of the suite that holds the input focus the way
+// the steered application would: which keys a held ball presses, that the run's end releases
+// them, and that camsteer_d never opens a key backend.
+
+#include <algorithm>
+
+#include "harness.hpp"
+
+namespace camsteer::e2e {
+namespace {
+
+const std::vector<std::string> kSteeringKeysyms = {"Up",    "Down",   "Left",
+                                                   "Right", "KP_Add", "KP_Subtract"};
+
+enum class Ending { kEscape, kSigint, kSigterm, kSighup };
+
+struct KeyCase {
+    const char* name;
+    // The ball in the stored picture (the user sees it mirrored).
+    int x;
+    int y;
+    int radius;
+    std::vector<std::string> pressed;  // exactly the keys that must go down
+    Ending ending;
+};
+
+std::ostream& operator<<(std::ostream& os, const KeyCase& c) {
+    return os << c.name;
+}
+
+class SteeringKeys : public ProgramTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
+    const KeyCase& c = GetParam();
+    KeyRecorder recorder(xvfb_->display());
+    ASSERT_TRUE(recorder.ok());
+    const std::string clip = makeHoldClip(dir_, "ball.avi", c.x, c.y, c.radius);
+    ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
+    // The focus is taken first: the ball is held from the first frame on, so its keys go down
+    // once, at once, and stay down (a press of a key that is down is a repeat, and the recorder
+    // turns repeats off).
+    recorder.takeFocus();
+    auto program = startReplay(clip);
+    ProgramWindows windows;
+    ASSERT_TRUE(waitForWindows(windows)) << program->err();
+    EXPECT_TRUE(recorder.hasFocus()) << "the program took the input focus on start";
+
+    const auto allPressed = [&](const std::vector<KeyRecorder::KeyEvent>&) {
+        return std::all_of(c.pressed.begin(), c.pressed.end(),
+                           [&](const std::string& k) { return recorder.received(true, k); });
+    };
+    ASSERT_TRUE(recorder.waitFor(allPressed, kStartBound))
+        << "keys received: " << recorder.describe()
+        << "; keys down: " << ::testing::PrintToString(x_->steeringKeysDown())
+        << "; recorder focused: " << recorder.hasFocus() << "\nstderr:\n"
+        << program->err();
+    EXPECT_TRUE(recorder.hasFocus()) << "the program took the input focus";
+    // Let a few more frames come, so that a stray key would show.
+    recorder.waitFor([](const auto&) { return false; }, 500ms);
+    std::vector<std::string> down = x_->steeringKeysDown();
+    std::sort(down.begin(), down.end());
+    std::vector<std::string> want = c.pressed;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(down, want) << "keys received: " << recorder.describe();
+
+    int wantStatus = 0;
+    switch (c.ending) {
+        case Ending::kEscape:
+            // Escape must reach the program's window; the releases then go there too, so the
+            // server's key map tells whether they were sent.
+            x_->typeInto(windows.camsteer, XK_Escape);
+            break;
+        case Ending::kSigint:
+            program->signal(SIGINT);
+            wantStatus = 128 + SIGINT;
+            break;
+        case Ending::kSigterm:
+            program->signal(SIGTERM);
+            wantStatus = 128 + SIGTERM;
+            break;
+        case Ending::kSighup:
+            program->signal(SIGHUP);
+            wantStatus = 128 + SIGHUP;
+            break;
+    }
+    const std::optional<ExitStatus> status = program->wait();
+    ASSERT_TRUE(status.has_value()) << "the run did not end";
+    EXPECT_TRUE(status->exited() && status->code() == wantStatus)
+        << status->describe() << "\nstderr:\n"
+        << program->err();
+    EXPECT_EQ(program->out(), "");
+
+    if (c.ending != Ending::kEscape) {
+        EXPECT_TRUE(recorder.waitFor([&](const auto&) { return recorder.held().empty(); }, 10s))
+            << "still held: " << ::testing::PrintToString(recorder.held())
+            << "; keys received: " << recorder.describe();
+    }
+    EXPECT_TRUE(x_->steeringKeysDown().empty())
+        << "left down: " << ::testing::PrintToString(x_->steeringKeysDown());
+    recorder.pump();
+    for (const std::string& key : kSteeringKeysyms) {
+        if (std::find(c.pressed.begin(), c.pressed.end(), key) == c.pressed.end()) {
+            EXPECT_FALSE(recorder.received(true, key))
+                << key << " was pressed; keys received: " << recorder.describe();
+        }
+    }
+}
+
+// Cell centres of the stored 320 x 240 picture: x 53 / 160 / 267, y 40 / 120 / 200 (top-down).
+// Radius 45 covers about 9 % once tracked (between the far and near marks), 90 about 35 %.
+INSTANTIATE_TEST_SUITE_P(
+    Cells, SteeringKeys,
+    ::testing::Values(KeyCase{"UserTopLeft", 270, 50, 45, {"Up", "Left"}, Ending::kSigterm},
+                      KeyCase{"UserTopLeftEscape", 270, 50, 45, {"Up", "Left"}, Ending::kEscape},
+                      KeyCase{"UserBottomRight", 50, 190, 45, {"Down", "Right"}, Ending::kSighup},
+                      KeyCase{"CentreNear", 160, 120, 90, {"KP_Add"}, Ending::kSigint},
+                      KeyCase{"CentreFar", 160, 120, 45, {"KP_Subtract"}, Ending::kSigterm}),
+    [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+
+// camsteer_d tracks without keys. It is the camera program, so with no camera here it never
+// reaches a frame; what shows that it leaves the key backends alone is its start-up on a server
+// without XTEST (and, here, without uinput): camsteer reports each backend it could not open,
+// camsteer_d must not try one at all.
+class NoKeyBackend : public ProgramTest {
+  protected:
+    std::vector<std::string> xvfbArgs() const override { return {"-extension", "XTEST"}; }
+
+    // Runs `program` on the blue sample until it ends by itself (no camera) or shows its
+    // windows (a camera), then ends it; the diagnostics it wrote.
+    std::string startupDiagnostics(const std::string& program) {
+        Process process(programPath(program), {sampleBlue()}, env(), sourcePath(""), dir_.path());
+        pollUntil([&] { return !process.running() || x_->window("Camsteer").has_value(); },
+                  kStartBound);
+        process.signal(SIGTERM);
+        const std::optional<ExitStatus> status = process.wait();
+        EXPECT_TRUE(status.has_value()) << program << " did not end";
+        if (status) {
+            EXPECT_FALSE(status->signaled()) << program << ": " << status->describe();
+        }
+        EXPECT_EQ(process.out(), "") << program;
+        return process.err();
+    }
+};
+
+TEST_F(NoKeyBackend, CamsteerDNeverTriesOne) {
+    const std::string keysProgram = startupDiagnostics("camsteer");
+    ASSERT_NE(keysProgram.find("XTest"), std::string::npos)
+        << "camsteer did not report the missing XTEST, so this server does not show whether a "
+           "backend is tried; stderr:\n"
+        << keysProgram;
+
+    const std::string debugProgram = startupDiagnostics("camsteer_d");
+    for (const char* word : {"XTest", "uinput", "key output"}) {
+        EXPECT_EQ(debugProgram.find(word), std::string::npos)
+            << "camsteer_d mentions " << word << "; stderr:\n"
+            << debugProgram;
+    }
+}
+
+}  // namespace
+}  // namespace camsteer::e2e

@@ -1,0 +1,158 @@
+// Start-up failures of the real programs: each one ends the run with one message, in the right
+// place, and the right status, before any window is opened where that is possible.
+
+#include <glob.h>
+
+#include "harness.hpp"
+
+namespace camsteer::e2e {
+namespace {
+
+const char* const kPrograms[] = {"camsteer", "camsteer_d", "camsteer_replay"};
+
+bool cameraPresent() {
+    glob_t found{};
+    const bool any = glob("/dev/video*", 0, nullptr, &found) == 0 && found.gl_pathc > 0;
+    globfree(&found);
+    return any;
+}
+
+class StartupFailures : public ProgramTest {
+  protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        clip_ = makeHoldClip(dir_, "ball.avi", 50, 50, 45, 5);
+        ASSERT_FALSE(clip_.empty()) << "camsteer_make_clip failed";
+        missing_ = dir_.file("no such picture.png");
+        folder_ = dir_.file("a folder.png");
+        ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+        empty_ = dir_.file("empty.png");
+        writeFile(empty_, "");
+        text_ = dir_.file("notes.png");
+        writeFile(text_, "not a picture\nat all\n");
+        truncated_ = dir_.file("truncated.avi");
+        writeFile(truncated_, readFile(clip_).substr(0, 3000));  // the header and no frame
+        x_->watchTopLevels();
+    }
+
+    // The arguments that make `program` get as far as it can with `picture` as the reference.
+    std::vector<std::string> argsWith(const std::string& program, const std::string& picture) {
+        std::vector<std::string> args{picture};
+        if (program == "camsteer_replay") {
+            args.push_back(clip_);
+        }
+        return args;
+    }
+
+    std::string clip_;
+    std::string missing_;
+    std::string folder_;
+    std::string empty_;
+    std::string text_;
+    std::string truncated_;
+};
+
+// What a failed start must look like.
+struct Expected {
+    std::string out;      // standard output, exactly
+    size_t errMin;        // diagnostic lines on standard error, at least
+    size_t errMax;        // and at most
+    bool windowsAllowed;  // whether the failure is only found once the windows are up
+};
+
+struct Case {
+    std::string what;
+    std::string program;
+    std::vector<std::string> args;
+    EnvChanges env;
+    Expected expected;
+};
+
+TEST_F(StartupFailures, EndWithOneMessageAndStatusOne) {
+    const EnvChanges onXvfb = env();
+    EnvChanges noDisplay = sessionEnv(std::nullopt);
+    EnvChanges deadDisplay = sessionEnv(":99999");
+
+    std::vector<Case> cases;
+    for (const std::string program : kPrograms) {
+        cases.push_back({"no argument",
+                         program,
+                         {},
+                         onXvfb,
+                         {"No histogram source image specified.\n", 0, 0, false}});
+        for (const auto& [what, picture] :
+             std::vector<std::pair<std::string, std::string>>{{"missing picture", missing_},
+                                                              {"picture is a folder", folder_},
+                                                              {"empty picture file", empty_},
+                                                              {"text file as picture", text_}}) {
+            cases.push_back({what,
+                             program,
+                             argsWith(program, picture),
+                             onXvfb,
+                             {"Couldn't load histogram: " + picture + "\n", 0, 1, false}});
+        }
+        cases.push_back({"DISPLAY unset",
+                         program,
+                         argsWith(program, sampleBlue()),
+                         noDisplay,
+                         {"", 1, 1, false}});
+        cases.push_back({"DISPLAY names no server",
+                         program,
+                         argsWith(program, sampleBlue()),
+                         deadDisplay,
+                         {"", 1, 1, false}});
+    }
+    cases.push_back(
+        {"no clip argument", "camsteer_replay", {sampleBlue()}, onXvfb, {"", 1, 1, false}});
+    for (const auto& [what, clip] : std::vector<std::pair<std::string, std::string>>{
+             {"missing clip", dir_.file("no such clip.avi")},
+             {"clip is a folder", folder_},
+             {"empty clip file", empty_},
+             {"text file as clip", text_},
+             {"truncated clip", truncated_}}) {
+        cases.push_back({what, "camsteer_replay", {sampleBlue(), clip}, onXvfb, {"", 1, 1, true}});
+    }
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program + ": " + c.what);
+        const int windowsBefore = x_->topLevelsCreated();
+        const Finished run =
+            runToEnd(programPath(c.program), c.args, c.env, sourcePath(""), dir_.path());
+        ASSERT_TRUE(run.status.has_value()) << "did not end";
+        EXPECT_TRUE(run.status->exited() && run.status->code() == 1) << run.status->describe();
+        EXPECT_EQ(run.out, c.expected.out);
+        const std::vector<std::string> diagnostics = diagnosticLines(run.err);
+        EXPECT_GE(diagnostics.size(), c.expected.errMin) << "stderr:\n" << run.err;
+        EXPECT_LE(diagnostics.size(), c.expected.errMax) << "stderr:\n" << run.err;
+        for (const std::string& line : diagnostics) {
+            EXPECT_FALSE(line.empty()) << "stderr:\n" << run.err;
+        }
+        if (!c.expected.windowsAllowed) {
+            EXPECT_EQ(x_->topLevelsCreated(), windowsBefore) << "a window was opened";
+        }
+    }
+}
+
+// camsteer and camsteer_d read camera number 1; without one they end at once.
+TEST_F(StartupFailures, CameraProgramsWithoutACameraEndWithOneLine) {
+    if (cameraPresent()) {
+        GTEST_SKIP() << "this machine has a video device; the no-camera path cannot be reached";
+    }
+    for (const std::string program : {"camsteer", "camsteer_d"}) {
+        SCOPED_TRACE(program);
+        const Finished run =
+            runToEnd(programPath(program), {sampleBlue()}, env(), sourcePath(""), dir_.path());
+        ASSERT_TRUE(run.status.has_value()) << "did not end";
+        EXPECT_TRUE(run.status->exited() && run.status->code() == 1) << run.status->describe();
+        EXPECT_EQ(run.out, "");
+        const std::vector<std::string> diagnostics = diagnosticLines(run.err);
+        ASSERT_EQ(diagnostics.size(), 1u) << "stderr:\n" << run.err;
+        EXPECT_NE(diagnostics[0].find("camera"), std::string::npos) << diagnostics[0];
+    }
+}
+
+}  // namespace
+}  // namespace camsteer::e2e

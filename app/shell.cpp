@@ -14,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/display_check.hpp"
+#include "app/reference_picture.hpp"
 #include "platform/keyboard.hpp"
 
 #ifndef CAMSTEER_DATADIR
@@ -43,6 +44,9 @@ void installSignalHandlers() {
     for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
         sigaction(signo, &action, nullptr);
     }
+    // A display connection that breaks then reports an error the toolkit handles, instead of
+    // ending the process before the keys are released.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 // What must still happen if something ends the process from under the key loop (the window
@@ -137,9 +141,13 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::printf("No histogram source image specified.\n");
         return 1;
     }
-    shell.referenceImage = cv::imread(argv[1], cv::IMREAD_COLOR);
+    std::string refusal;
+    shell.referenceImage = loadReferencePicture(argv[1], refusal);
     if (shell.referenceImage.empty()) {
         std::printf("Couldn't load histogram: %s\n", argv[1]);
+        if (!refusal.empty()) {
+            diagnose(options, std::string(argv[1]) + ": " + refusal);
+        }
         return 1;
     }
     if (options.clipArgument > 0 && argc <= options.clipArgument) {
@@ -379,7 +387,12 @@ int runShell(const ShellOptions& options, int argc, char** argv) {
         // would only repeat what our one-line messages already say.
         cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     }
-    // A single-threaded pipeline leaves the other cores to the game being steered.
+    // Likewise the video decoder's complaints about a clip it cannot read: our one line says it.
+    // Read when the decoder is first used, so setting it here is in time.
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    // A single-threaded pipeline leaves the other cores to the game being steered. The library's
+    // own workers would not even make a 320 x 240 pass faster, only dearer in CPU time
+    // (docs/performance.md; the bench's ProcessFrameLibraryThreads keeps the figure current).
     cv::setNumThreads(1);
     installSignalHandlers();
 

@@ -242,6 +242,11 @@ DirectionFlags Tracker::directions() const {
     return directions_;
 }
 
+std::array<const uchar*, 4> Tracker::workingImageData() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return {hsv_.data, hue_.data, mask_.data, backProjection_.data};
+}
+
 void Tracker::setKeyboard(Keyboard* keyboard) {
     std::lock_guard<std::mutex> guard(lock_);
     keyboard_ = keyboard;

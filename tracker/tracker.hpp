@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -71,6 +72,10 @@ class Tracker {
 
     // Where key events go while sendKeysEnabled; null sends nothing. Not owned.
     void setKeyboard(Keyboard* keyboard);
+
+    // Where the per-frame working images keep their pixels: the same from frame to frame
+    // once the tracker is made, which a check of steady-state memory relies on.
+    std::array<const uchar*, 4> workingImageData() const;
 
     int width() const { return width_; }
     int height() const { return height_; }

@@ -1,0 +1,176 @@
+// Camera loss, injected: a source that delivers some frames and then stops delivering, in the
+// ways a camera does (unplugged: reads fail at once; hung: a read blocks, then fails; empty
+// frames). Capture must call it lost after the loss timeout and end its thread, and the keys
+// the frames pressed must be released by the shutdown that follows.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "app/shell.hpp"
+#include "platform/capture.hpp"
+#include "test_support.hpp"
+#include "tracker/tracker.hpp"
+
+namespace camsteer {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::RecordingKeyboard;
+
+enum class Failure { kReadFails, kReadHangsThenFails, kEmptyFrames };
+
+// What the test can see of a source the Capture owns.
+struct SourceLog {
+    std::atomic<int> reads{0};
+    std::atomic<int> delivered{0};
+    std::atomic<Clock::rep> lastFrameAt{0};
+};
+
+class FailingSource : public FrameSource {
+  public:
+    FailingSource(int frames, Failure failure, std::shared_ptr<SourceLog> log)
+        : frames_(frames), failure_(failure), log_(std::move(log)) {}
+
+    bool open(std::string&) override { return true; }
+    bool read(cv::Mat& frame) override {
+        ++log_->reads;
+        if (log_->delivered < frames_) {
+            // The tracker's upper-left frame, turned top-down as a camera delivers it.
+            cv::flip(testing::frameWith({cv::Rect(240, 165, 70, 70)}), frame, 0);
+            ++log_->delivered;
+            log_->lastFrameAt = Clock::now().time_since_epoch().count();
+            return true;
+        }
+        switch (failure_) {
+            case Failure::kReadFails:
+                return false;
+            case Failure::kReadHangsThenFails:
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                return false;
+            case Failure::kEmptyFrames:
+                frame.release();
+                return true;
+        }
+        return false;
+    }
+    std::string describe() const override { return "failing test source"; }
+
+  private:
+    int frames_;
+    Failure failure_;
+    std::shared_ptr<SourceLog> log_;
+};
+
+// Waits until the capture calls its source lost, for at most `limit`.
+bool waitUntilLost(const Capture& capture, std::chrono::seconds limit) {
+    const auto until = Clock::now() + limit;
+    while (!capture.lost() && Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return capture.lost();
+}
+
+TEST(CaptureLoss, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {
+    struct Case {
+        const char* name;
+        int frames;
+        Failure failure;
+    };
+    const Case cases[] = {
+        {"unplugged after 5 frames", 5, Failure::kReadFails},
+        {"hung after 5 frames", 5, Failure::kReadHangsThenFails},
+        {"empty frames after 5 frames", 5, Failure::kEmptyFrames},
+        {"unplugged before the first frame", 0, Failure::kReadFails},
+    };
+    const double timeout = 0.2;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto log = std::make_shared<SourceLog>();
+        std::atomic<int> callbacks{0};
+        Capture capture;
+        capture.setSource(std::make_unique<FailingSource>(c.frames, c.failure, log));
+        capture.setLossTimeout(timeout);
+        capture.setCallback([&](cv::Mat&) { ++callbacks; });
+        std::string why;
+        ASSERT_TRUE(capture.init(why)) << why;
+        const auto started = Clock::now();
+        ASSERT_TRUE(capture.start());
+
+        ASSERT_TRUE(waitUntilLost(capture, std::chrono::seconds(10)));
+        const Clock::time_point lastGood =
+            c.frames > 0 ? Clock::time_point(Clock::duration(log->lastFrameAt.load())) : started;
+        EXPECT_GE(std::chrono::duration<double>(Clock::now() - lastGood).count(), timeout)
+            << "called lost before the timeout";
+        EXPECT_EQ(c.frames, callbacks.load());
+        EXPECT_EQ(c.frames, capture.framesDelivered());
+
+        // The thread has ended: the source is read no more.
+        const int reads = log->reads;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(reads, log->reads.load());
+        capture.stop();
+        EXPECT_TRUE(capture.lost());  // stopping afterwards keeps the verdict
+    }
+}
+
+// The keys the last frames pressed, after the shutdown the program runs when its camera is
+// lost: capture stopped (no frame can press a key again), then every steering key released.
+// The shell does these two steps in its CaptureRun guard, which is private to it; this drives
+// the same two public calls in the same order on a capture that lost its camera.
+TEST(CaptureLoss, KeysPressedBeforeTheLossAreReleasedAtShutdown) {
+    ShellState shell;
+    for (int i = 0; i < kArrowCount; ++i) {
+        shell.arrowSet[i] = cv::imread(
+            std::string(CAMSTEER_SOURCE_DIR) + "/images/" + kArrowFiles[i], cv::IMREAD_COLOR);
+        ASSERT_FALSE(shell.arrowSet[i].empty()) << kArrowFiles[i];
+    }
+    shell.referenceImage = testing::swatch(testing::kBlue);
+    shell.tracker = std::make_unique<Tracker>(shell.referenceImage, 320, 240);
+    RecordingKeyboard keyboard;  // capture thread while it runs, this thread after stop()
+    shell.tracker->setKeyboard(&keyboard);
+    shell.tracker->sendKeysEnabled = true;
+    initTrackbarPositions(shell);
+
+    auto log = std::make_shared<SourceLog>();
+    Capture capture;
+    capture.setSource(std::make_unique<FailingSource>(3, Failure::kReadFails, log));
+    capture.setLossTimeout(0.1);
+    capture.setCallback([&shell](cv::Mat& frame) { onFrame(shell, frame); });
+    capture.setRender([&shell](const cv::Mat& upright) { shell.cameraPicture.post(upright); });
+    std::string why;
+    ASSERT_TRUE(capture.init(why)) << why;
+    ASSERT_TRUE(capture.start());
+    ASSERT_TRUE(waitUntilLost(capture, std::chrono::seconds(10)));
+
+    capture.stop();
+    const size_t pressedBy = keyboard.events.size();
+    ASSERT_EQ(3u * kSteeringKeys.size(), pressedBy) << "six events per frame";
+    EXPECT_EQ(3, keyboard.flushes);
+    std::map<int, bool> down;
+    for (const auto& [key, isDown] : keyboard.events) {
+        down[key] = isDown;
+    }
+    ASSERT_TRUE(down[kVkUp] && down[kVkLeft]) << "the frames steer up and left";
+
+    keyboard.releaseAll();
+    for (size_t i = pressedBy; i < keyboard.events.size(); ++i) {
+        down[keyboard.events[i].first] = keyboard.events[i].second;
+    }
+    for (int key : kSteeringKeys) {
+        EXPECT_FALSE(down[key]) << "key " << key << " left pressed";
+    }
+    EXPECT_EQ(4, keyboard.flushes);
+}
+
+}  // namespace
+}  // namespace camsteer

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <utility>
 
@@ -33,6 +35,31 @@ class LatestPicture {
     std::mutex lock_;
     cv::Mat pending_;
     bool fresh_ = false;
+};
+
+// Lets the main thread sleep between window updates until the capture thread has a new picture
+// for it, instead of waking every millisecond to look.
+class PictureSignal {
+  public:
+    void notify() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ready_ = true;
+        }
+        wake_.notify_one();
+    }
+
+    // Returns when notified (at once if that happened since the last wait) or after `timeout`.
+    void waitFor(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> guard(lock_);
+        wake_.wait_for(guard, timeout, [this] { return ready_; });
+        ready_ = false;
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool ready_ = false;
 };
 
 }  // namespace camsteer

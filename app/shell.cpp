@@ -222,11 +222,16 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         if (key == 0 || key == 27) {
             break;
         }
+        // Checked before anything is shown: showing a picture in the window the user has just
+        // closed would open it again.
+        if (mainWindowClosed()) {
+            break;
+        }
         if (key == 'B' || key == 'b') {
             tracker.maskView = !tracker.maskView.load();
         }
         showPendingPictures(shell, cameraShown, outputShown);
-        if (!shell.frameOk || gStopSignal != 0 || capture.lost() || mainWindowClosed()) {
+        if (!shell.frameOk || gStopSignal != 0 || capture.lost()) {
             break;
         }
     }
@@ -390,9 +395,7 @@ int runShell(const ShellOptions& options, int argc, char** argv) {
     // Likewise the video decoder's complaints about a clip it cannot read: our one line says it.
     // Read when the decoder is first used, so setting it here is in time.
     setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
-    // A single-threaded pipeline leaves the other cores to the game being steered. The library's
-    // own workers would not even make a 320 x 240 pass faster, only dearer in CPU time
-    // (docs/performance.md; the bench's ProcessFrameLibraryThreads keeps the figure current).
+    // A single-threaded pipeline leaves the other cores to the game being steered.
     cv::setNumThreads(1);
     installSignalHandlers();
 

@@ -36,6 +36,8 @@ struct ShellState {
     // Finished pictures on their way from the capture thread to the windows.
     LatestPicture cameraPicture;
     LatestPicture outputPicture;
+    // Raised once a frame's pictures are both posted.
+    PictureSignal picturesReady;
     // The direction display's working copy of the arrow; capture thread only.
     cv::Mat directionPicture;
 

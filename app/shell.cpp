@@ -207,7 +207,10 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     capture.setRenderingSize(shell.captureWidth, shell.captureHeight);
     capture.setCallback([&shell](cv::Mat& frame) { onFrame(shell, frame); });
-    capture.setRender([&shell](const cv::Mat& upright) { shell.cameraPicture.post(upright); });
+    capture.setRender([&shell](const cv::Mat& upright) {
+        shell.cameraPicture.post(upright);
+        shell.picturesReady.notify();
+    });
     if (!capture.init(why)) {
         diagnose(options, why);
         return 1;
@@ -218,7 +221,12 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     cv::Mat cameraShown;
     cv::Mat outputShown;
     for (;;) {
-        const int key = cv::waitKey(10);
+        // The toolkit's timed wait looks for events every millisecond, which alone costs a few
+        // percent of a core. So the wait for a key is split: a 1 ms wait dispatches what the
+        // window system has queued (keys, trackbar moves, repaints), then the loop sleeps until
+        // the next frame's pictures or the rest of the 10 ms, whichever comes first. A key
+        // pressed meanwhile stays queued for the next turn.
+        const int key = cv::waitKey(1);
         if (key == 0 || key == 27) {
             break;
         }
@@ -234,6 +242,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         if (!shell.frameOk || gStopSignal != 0 || capture.lost()) {
             break;
         }
+        shell.picturesReady.waitFor(std::chrono::milliseconds(9));
     }
 
     if (!shell.frameOk) {
@@ -395,7 +404,9 @@ int runShell(const ShellOptions& options, int argc, char** argv) {
     // Likewise the video decoder's complaints about a clip it cannot read: our one line says it.
     // Read when the decoder is first used, so setting it here is in time.
     setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
-    // A single-threaded pipeline leaves the other cores to the game being steered.
+    // A single-threaded pipeline leaves the other cores to the game being steered. The library's
+    // own workers would not even make a 320 x 240 pass faster, only dearer in CPU time
+    // (docs/performance.md; the bench's ProcessFrameLibraryThreads keeps the figure current).
     cv::setNumThreads(1);
     installSignalHandlers();
 

@@ -316,6 +316,18 @@ inline std::string makeHoldClip(const TempDir& dir, const std::string& name, int
     return made.status && made.status->exited() && made.status->code() == 0 ? path : "";
 }
 
+// The same at `fps` frames a second instead of camsteer_make_clip's own rate.
+inline std::string makeHoldClipAtRate(const TempDir& dir, const std::string& name, int cx, int cy,
+                                      int radius, int frames, int fps) {
+    const std::string path = dir.file(name);
+    const Finished made =
+        runToEnd(binaryPath("images/camsteer_make_clip"),
+                 {path, "hold", std::to_string(cx), std::to_string(cy), std::to_string(radius),
+                  std::to_string(frames), std::to_string(fps)},
+                 {}, dir.path(), dir.path());
+    return made.status && made.status->exited() && made.status->code() == 0 ? path : "";
+}
+
 // A private Xvfb, started with -displayfd so it picks a free display number itself.
 class Xvfb {
   public:
@@ -578,6 +590,50 @@ class XClient {
         const KeyCode code = XKeysymToKeycode(display_, keysym);
         XTestFakeKeyEvent(display_, code, True, CurrentTime);
         XTestFakeKeyEvent(display_, code, False, CurrentTime);
+        XSync(display_, False);
+    }
+
+    // Presses the first pointer button at `from`, moves to `to` in a few steps and releases it
+    // there, through XTest, as a hand on the mouse would (window coordinates of `window`).
+    void drag(Window window, cv::Point from, cv::Point to) {
+        const Geometry g = geometry(window);
+        const int screen = DefaultScreen(display_);
+        XTestFakeMotionEvent(display_, screen, g.x + from.x, g.y + from.y, CurrentTime);
+        XTestFakeButtonEvent(display_, Button1, True, CurrentTime);
+        constexpr int kSteps = 8;
+        for (int i = 1; i <= kSteps; ++i) {
+            XTestFakeMotionEvent(display_, screen, g.x + from.x + (to.x - from.x) * i / kSteps,
+                                 g.y + from.y + (to.y - from.y) * i / kSteps, CurrentTime);
+        }
+        XTestFakeButtonEvent(display_, Button1, False, CurrentTime);
+        XSync(display_, False);
+    }
+
+    // Whether `window` lists `protocol` (WM_DELETE_WINDOW, say) in its WM_PROTOCOLS.
+    bool takesPart(Window window, const char* protocol) {
+        const Atom wanted = XInternAtom(display_, protocol, False);
+        Atom* protocols = nullptr;
+        int count = 0;
+        bool found = false;
+        if (XGetWMProtocols(display_, window, &protocols, &count) != 0) {
+            found = std::find(protocols, protocols + count, wanted) != protocols + count;
+            XFree(protocols);
+        }
+        return found;
+    }
+
+    // What a window manager sends when the user closes `window` with its close button: a
+    // WM_PROTOCOLS client message naming WM_DELETE_WINDOW.
+    void requestClose(Window window) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] =
+            static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display_, window, False, NoEventMask, &event);
         XSync(display_, False);
     }
 

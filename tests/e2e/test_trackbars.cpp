@@ -1,0 +1,408 @@
+// The settings panel under the camera picture, worked with the pointer and keyboard as a user
+// would: Smin rebuilds the hue model ("Histogram") and decides what is tracked, Near moves its
+// tick in "Output". And the window manager's close of "Camsteer" ends the run normally. Every
+// check reads the screen of the test's own Xvfb.
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <set>
+
+#include "harness.hpp"
+
+namespace camsteer::e2e {
+namespace {
+
+bool isBlack(const cv::Vec3b& p) {
+    return p[0] <= 5 && p[1] <= 5 && p[2] <= 5;
+}
+bool isWhite(const cv::Vec3b& p) {
+    return p[0] >= 250 && p[1] >= 250 && p[2] >= 250;
+}
+bool isGreen(const cv::Vec3b& p) {
+    return p[1] > 200 && p[0] < 80 && p[2] < 80;
+}
+bool isRed(const cv::Vec3b& p) {
+    return p[2] > 200 && p[0] < 80 && p[1] < 80;
+}
+
+int countWhere(const cv::Mat& picture, bool (*test)(const cv::Vec3b&)) {
+    int n = 0;
+    for (int y = 0; y < picture.rows; ++y) {
+        for (int x = 0; x < picture.cols; ++x) {
+            n += test(picture.at<cv::Vec3b>(y, x)) ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// The outline (and centre dot) drawn around what is tracked: red while the ball sits in the
+// middle cell, green once it steers.
+int outlinePixels(const cv::Mat& picture) {
+    return countWhere(picture, isRed) + countWhere(picture, isGreen);
+}
+
+// A slider of the panel as drawn by the toolkit: a groove (white on the right of the handle,
+// a blue fill on its left) and a grey handle.
+bool isGrooveFill(const cv::Vec3b& p) {
+    return p[0] >= 240 && std::abs(p[1] - p[2]) <= 4 && p[2] <= 200;
+}
+bool isGroove(const cv::Vec3b& p) {
+    return isWhite(p) || isGrooveFill(p);
+}
+bool isHandle(const cv::Vec3b& p) {
+    const int hi = std::max({p[0], p[1], p[2]});
+    const int lo = std::min({p[0], p[1], p[2]});
+    return hi - lo <= 6 && lo >= 184 && hi <= 234;  // lighter greys are the panel's background
+}
+
+struct Slider {
+    int y = 0;  // window row through the middle of the groove
+    int grooveLeft = 0;
+    int grooveRight = 0;
+    int handleLeft = -1;  // -1: no handle seen
+    int handleRight = -1;
+
+    cv::Point handleCentre() const { return {(handleLeft + handleRight) / 2, y}; }
+    // Where the handle sits: 0 at the left end of the groove, 1 at the right end.
+    double fraction() const {
+        const int travel = (grooveRight - grooveLeft) - (handleRight - handleLeft);
+        return handleLeft < 0 || travel <= 0
+                   ? -1.0
+                   : static_cast<double>(handleLeft - grooveLeft) / travel;
+    }
+};
+
+std::string describe(const std::vector<Slider>& sliders) {
+    std::ostringstream text;
+    text << sliders.size() << " sliders:";
+    for (const Slider& s : sliders) {
+        text << " [row " << s.y << ", groove " << s.grooveLeft << ".." << s.grooveRight
+             << ", handle " << s.handleLeft << ".." << s.handleRight << ", at " << s.fraction()
+             << "]";
+    }
+    return text.str();
+}
+
+// Reads the one scan line `y` (of `panel`, whose top is window row `top`) through a groove.
+Slider readSlider(const cv::Mat& panel, int y, int top) {
+    Slider s;
+    s.y = top + y;
+    int first = -1;
+    int last = -1;
+    int runStart = -1;
+    for (int x = 0; x <= panel.cols; ++x) {
+        const bool handle = x < panel.cols && isHandle(panel.at<cv::Vec3b>(y, x));
+        if (handle && runStart < 0) {
+            runStart = x;
+        }
+        if (!handle && runStart >= 0) {
+            if (x - runStart >= 8 && x - runStart > s.handleRight - s.handleLeft + 1) {
+                s.handleLeft = runStart;
+                s.handleRight = x - 1;
+            }
+            runStart = -1;
+        }
+        if (x < panel.cols && isGroove(panel.at<cv::Vec3b>(y, x))) {
+            first = first < 0 ? x : first;
+            last = x;
+        }
+    }
+    s.grooveLeft = s.handleLeft >= 0 ? std::min(first, s.handleLeft) : first;
+    s.grooveRight = std::max(last, s.handleRight);
+    return s;
+}
+
+// The sliders of the panel from top to bottom: the bands of rows crossed by a long groove.
+std::vector<Slider> findSliders(const cv::Mat& panel, int top) {
+    std::vector<Slider> sliders;
+    int bandStart = -1;
+    for (int y = 0; y <= panel.rows; ++y) {
+        bool groove = false;
+        if (y < panel.rows) {
+            int n = 0;
+            for (int x = 0; x < panel.cols; ++x) {
+                n += isGroove(panel.at<cv::Vec3b>(y, x)) ? 1 : 0;
+            }
+            groove = n >= 100;
+        }
+        if (groove && bandStart < 0) {
+            bandStart = y;
+        }
+        if (!groove && bandStart >= 0) {
+            sliders.push_back(readSlider(panel, (bandStart + y - 1) / 2, top));
+            bandStart = -1;
+        }
+    }
+    return sliders;
+}
+
+// The rows of "Output" that carry a distance tick: black across its 15 columns at the right.
+std::set<int> tickRows(const cv::Mat& output) {
+    std::set<int> rows;
+    for (int y = 0; y < output.rows; ++y) {
+        bool tick = true;
+        for (int x = output.cols - 15; x < output.cols && tick; ++x) {
+            tick = isBlack(output.at<cv::Vec3b>(y, x));
+        }
+        if (tick) {
+            rows.insert(y);
+        }
+    }
+    return rows;
+}
+
+std::string describe(const std::set<int>& rows) {
+    std::string text;
+    for (int y : rows) {
+        text += std::to_string(y) + " ";
+    }
+    return text.empty() ? "(none)" : text;
+}
+
+// The histogram bin (of 16 over hue 0..180) of the blue sample's colour.
+int sampleBin() {
+    cv::Mat hsv;
+    cv::cvtColor(cv::imread(sampleBlue()), hsv, cv::COLOR_BGR2HSV);
+    const cv::Vec3b centre = hsv.at<cv::Vec3b>(hsv.rows / 2, hsv.cols / 2);
+    return centre[0] * 16 / 180;
+}
+
+// The trackbars in the order the panel shows them, with their ranges and starting values.
+enum TrackbarRow { kVmin, kSmin, kVmax, kTrackMin, kNear, kFar, kTrackbarCount };
+struct TrackbarStart {
+    const char* name;
+    int maximum;
+    int initial;
+};
+const TrackbarStart kStarts[kTrackbarCount] = {{"Vmin", 256, 126}, {"Smin", 256, 80},
+                                               {"Vmax", 256, 256}, {"TrackMin", 100, 5},
+                                               {"Near", 100, 20},  {"Far", 100, 12}};
+
+// A handle drawn where `value` of `maximum` belongs, to within a few steps.
+bool handleAt(const Slider& s, int value, int maximum) {
+    return std::abs(s.fraction() - static_cast<double>(value) / maximum) <= 0.03;
+}
+
+// The ball held in the middle cell, where it is tracked (red outline) but steers nothing.
+constexpr int kBallX = 160;
+constexpr int kBallY = 120;
+constexpr int kBallRadius = 60;
+constexpr int kClipFrames = 300;
+
+class Trackbars : public ProgramTest {
+  protected:
+    std::vector<Slider> sliders() {
+        const Geometry g = x_->geometry(windows_.camsteer);
+        const cv::Mat panel =
+            x_->screenshot(windows_.camsteer, cv::Rect(0, 240, g.width, g.height - 240));
+        return panel.empty() ? std::vector<Slider>{} : findSliders(panel, 240);
+    }
+    // Polls until slider `row` shows `value`; the last reading is left in `seen`.
+    bool waitForHandle(int row, int value, std::vector<Slider>& seen) {
+        return pollUntil(
+            [&] {
+                seen = sliders();
+                return seen.size() == kTrackbarCount &&
+                       handleAt(seen[row], value, kStarts[row].maximum);
+            },
+            kStartBound);
+    }
+    // Drags the handle of slider `row` past the end of its groove.
+    void dragToEnd(int row, bool rightEnd) {
+        const std::vector<Slider> now = sliders();
+        ASSERT_EQ(now.size(), static_cast<size_t>(kTrackbarCount)) << describe(now);
+        const Slider& s = now[row];
+        const cv::Point to(rightEnd ? s.grooveRight + 30 : s.grooveLeft - 30, s.y);
+        x_->drag(windows_.camsteer, s.handleCentre(), to);
+    }
+    cv::Mat output() { return x_->screenshot(windows_.output, cv::Rect(0, 0, 200, 200)); }
+    cv::Mat histogram() { return x_->screenshot(windows_.histogram, cv::Rect(0, 0, 240, 240)); }
+
+    ProgramWindows windows_;
+};
+
+TEST_F(Trackbars, DriveTheHueModelAndTheDistanceTicks) {
+    const std::string clip =
+        makeHoldClip(dir_, "middle.avi", kBallX, kBallY, kBallRadius, kClipFrames);
+    ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
+    auto program = startReplay(clip);
+    ASSERT_TRUE(waitForWindows(windows_)) << program->err();
+    ASSERT_TRUE(pollUntil([&] { return outlinePixels(cameraPicture(windows_.camsteer)) > 200; },
+                          kStartBound))
+        << "the ball was never outlined";
+
+    // Six sliders under the picture, in creation order: each handle where its starting value
+    // puts it (which also tells the rows apart: Vmax sits at the right end, TrackMin near the
+    // left one).
+    std::vector<Slider> seen;
+    ASSERT_TRUE(pollUntil(
+        [&] {
+            seen = sliders();
+            if (seen.size() != kTrackbarCount) {
+                return false;
+            }
+            for (int row = 0; row < kTrackbarCount; ++row) {
+                if (!handleAt(seen[row], kStarts[row].initial, kStarts[row].maximum)) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        kStartBound))
+        << "the panel is not as expected: " << describe(seen);
+    for (const Slider& s : seen) {
+        EXPECT_GE(s.y, 240) << "a slider over the picture";
+    }
+
+    // Near (and Far) ticks: 200 * position / 100 rows down "Output". Near is moved by dragging
+    // its handle to the ends of the groove and, in between, by the arrow keys on the slider the
+    // drag gave the keyboard focus to.
+    const int farRow = 200 * kStarts[kFar].initial / 100;
+    std::set<int> ticks;
+    EXPECT_TRUE(pollUntil(
+        [&] {
+            return (ticks = tickRows(output())) ==
+                   std::set<int>{farRow, 200 * kStarts[kNear].initial / 100};
+        },
+        kStartBound))
+        << "ticks at " << describe(ticks);
+
+    struct NearStep {
+        const char* what;
+        std::function<void()> move;
+        int value;  // where Near then is
+    };
+    const auto press = [&](KeySym key, int times) {
+        return [this, key, times] {
+            for (int i = 0; i < times; ++i) {
+                x_->typeInto(windows_.camsteer, key);
+            }
+        };
+    };
+    const NearStep nearSteps[] = {
+        {"dragged to the left end", [&] { dragToEnd(kNear, false); }, 0},
+        {"30 times Right", press(XK_Right, 30), 30},
+        {"5 times Left", press(XK_Left, 5), 25},
+        {"dragged to the right end", [&] { dragToEnd(kNear, true); }, 100},
+        {"End, then 63 times Left",
+         [&] {
+             press(XK_End, 1)();
+             press(XK_Left, 63)();
+         },
+         37},
+    };
+    for (const NearStep& step : nearSteps) {
+        SCOPED_TRACE(std::string("Near ") + step.what);
+        step.move();
+        ASSERT_TRUE(waitForHandle(kNear, step.value, seen))
+            << "Near's handle is not at " << step.value << ": " << describe(seen);
+        std::set<int> want{farRow};
+        if (2 * step.value < 200) {
+            want.insert(2 * step.value);  // 100 puts the tick just below the picture
+        }
+        EXPECT_TRUE(pollUntil([&] { return (ticks = tickRows(output())) == want; }, kStartBound))
+            << "ticks at " << describe(ticks) << ", wanted " << describe(want);
+        EXPECT_TRUE(handleAt(seen[kFar], kStarts[kFar].initial, kStarts[kFar].maximum))
+            << "Far moved too: " << describe(seen);
+    }
+
+    // Smin: at 256 no pixel of the reference picture (nor of the frames) passes, so the model is
+    // empty and nothing is tracked; at 0 the sample's hue is in the model again.
+    const int bin = sampleBin();
+    struct SminStep {
+        const char* what;
+        bool rightEnd;
+        int value;
+        bool modelEmpty;
+    };
+    const SminStep sminSteps[] = {
+        {"dragged to the right end", true, 256, true},
+        {"dragged to the left end", false, 0, false},
+    };
+    for (const SminStep& step : sminSteps) {
+        SCOPED_TRACE(std::string("Smin ") + step.what);
+        dragToEnd(kSmin, step.rightEnd);
+        ASSERT_TRUE(waitForHandle(kSmin, step.value, seen))
+            << "Smin's handle is not at " << step.value << ": " << describe(seen);
+        cv::Mat bars;
+        cv::Mat picture;
+        if (step.modelEmpty) {
+            EXPECT_TRUE(pollUntil(
+                [&] {
+                    bars = histogram();
+                    picture = cameraPicture(windows_.camsteer);
+                    return !bars.empty() &&
+                           countWhere(bars, isBlack) == static_cast<int>(bars.total()) &&
+                           outlinePixels(picture) == 0;
+                },
+                kStartBound))
+                << countWhere(bars, isBlack) << " of " << bars.total()
+                << " histogram pixels black, " << outlinePixels(picture)
+                << " outline pixels in the picture";
+        } else {
+            EXPECT_TRUE(pollUntil(
+                [&] {
+                    bars = histogram();
+                    return !bars.empty() && !isBlack(bars.at<cv::Vec3b>(239, bin * 15 + 7));
+                },
+                kStartBound))
+                << "no bar in bin " << bin << " of the histogram";
+        }
+    }
+
+    // The run goes on and still ends normally on Escape.
+    EXPECT_TRUE(program->running()) << program->err();
+    x_->typeInto(windows_.camsteer, XK_Escape);
+    const std::optional<ExitStatus> status = program->wait();
+    ASSERT_TRUE(status.has_value()) << "Escape did not end the run";
+    EXPECT_TRUE(status->exited() && status->code() == 0) << status->describe();
+    EXPECT_EQ(program->out(), "");
+}
+
+// The window manager's close (there is none under Xvfb, so the test sends its message), both
+// before the first frame has been outlined and while the ball is tracked.
+struct CloseCase {
+    const char* name;
+    bool afterTracking;
+};
+std::ostream& operator<<(std::ostream& os, const CloseCase& c) {
+    return os << c.name;
+}
+
+class WindowClose : public ProgramTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(WindowClose, OfCamsteerEndsTheRunNormally) {
+    // Many frames a second, so a new picture is nearly always waiting to be shown when the close
+    // comes: showing it must not bring the closed window back.
+    const std::string clip =
+        makeHoldClipAtRate(dir_, "middle.avi", kBallX, kBallY, kBallRadius, kClipFrames, 120);
+    ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
+    auto program = startReplay(clip);
+    ProgramWindows windows;
+    ASSERT_TRUE(waitForWindows(windows)) << program->err();
+    if (GetParam().afterTracking) {
+        ASSERT_TRUE(pollUntil([&] { return outlinePixels(cameraPicture(windows.camsteer)) > 200; },
+                              kStartBound))
+            << "the ball was never outlined";
+    }
+    // A window manager only sends the message to windows that ask for it.
+    EXPECT_TRUE(x_->takesPart(windows.camsteer, "WM_DELETE_WINDOW"));
+
+    x_->requestClose(windows.camsteer);
+    const std::optional<ExitStatus> status = program->wait();
+    ASSERT_TRUE(status.has_value()) << "the run went on after \"Camsteer\" was closed";
+    EXPECT_TRUE(status->exited() && status->code() == 0) << status->describe();
+    EXPECT_EQ(program->out(), "");
+    EXPECT_EQ(diagnosticLines(program->err()), std::vector<std::string>{}) << program->err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, WindowClose,
+                         ::testing::Values(CloseCase{"AsSoonAsItIsUp", false},
+                                           CloseCase{"WhileTracking", true}),
+                         [](const ::testing::TestParamInfo<CloseCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace camsteer::e2e

@@ -116,7 +116,7 @@ bool Tracker::processFrame(cv::Mat& frame) {
     if (sendKeysNow) {
         sendKeys();
     }
-    drawOverlay(frame, s, maskViewNow);
+    drawOverlay(frame, maskViewNow);
     return true;
 }
 
@@ -142,10 +142,11 @@ void Tracker::locateTarget(const TrackerSettings& s) {
         }
     }
 
-    if (largestContour_ >= 0 && coverageLocked() > s.trackMinFraction) {
-        const cv::Rect box = cv::boundingRect(contours_[largestContour_]);
-        centreX_ = box.x + box.width / 2;
-        centreY_ = box.y + box.height / 2;
+    tracked_ = largestContour_ >= 0 && coverageLocked() > s.trackMinFraction;
+    if (tracked_) {
+        targetBox_ = cv::boundingRect(contours_[largestContour_]);
+        centreX_ = targetBox_.x + targetBox_.width / 2;
+        centreY_ = targetBox_.y + targetBox_.height / 2;
     } else {
         centreX_ = width_ / 2;
         centreY_ = height_ / 2;
@@ -197,25 +198,24 @@ void Tracker::drawGrid(cv::Mat& image, int w, int h) {
     cv::line(image, cv::Point(0, 2 * r), cv::Point(w, 2 * r), kWhite, 2, cv::LINE_8);
 }
 
-void Tracker::drawOverlay(cv::Mat& frame, const TrackerSettings& s, bool maskViewNow) {
+void Tracker::drawOverlay(cv::Mat& frame, bool maskViewNow) {
     if (maskViewNow) {
         frame.setTo(cv::Scalar::all(0));
     }
     drawGrid(frame, width_, height_);
 
-    const bool tracked = largestContour_ >= 0 && coverageLocked() > s.trackMinFraction;
     if (maskViewNow) {
         if (largestContour_ >= 0) {
             cv::drawContours(frame, contours_, largestContour_, kWhite, cv::FILLED, cv::LINE_AA,
                              cv::noArray(), 0);
         }
-    } else if (tracked) {
+    } else if (tracked_) {
         cv::drawContours(frame, contours_, largestContour_, directions_.any() ? kGreen : kRed, 2,
                          cv::LINE_AA, cv::noArray(), 0);
     }
 
-    if (tracked) {
-        const cv::Rect box = cv::boundingRect(contours_[largestContour_]);
+    if (tracked_) {
+        const cv::Rect& box = targetBox_;
         cv::rectangle(frame, cv::Point(box.x, box.y),
                       cv::Point(box.x + box.width, box.y + box.height), kBlue, 2, cv::LINE_8);
         cv::circle(frame, cv::Point(box.x + box.width / 2, box.y + box.height / 2), 4, kGreen,

@@ -102,7 +102,7 @@ class Tracker {
     void locateTarget(const TrackerSettings& s);
     void decideDirections(const TrackerSettings& s);
     void sendKeys();
-    void drawOverlay(cv::Mat& frame, const TrackerSettings& s, bool maskViewNow);
+    void drawOverlay(cv::Mat& frame, bool maskViewNow);
     double coverageLocked() const;
 
     mutable std::mutex lock_;
@@ -125,6 +125,9 @@ class Tracker {
     std::vector<std::vector<cv::Point>> contours_;
     double largestArea_ = 0.0;
     int largestContour_ = -1;  // index into contours_, -1 when none
+    // Whether the largest region passed the TrackMin test this pass, and its bounding box.
+    bool tracked_ = false;
+    cv::Rect targetBox_;
     DirectionFlags directions_;
     int centreX_;
     int centreY_;

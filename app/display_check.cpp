@@ -30,6 +30,9 @@ bool windowSystemReachable(std::string& why) {
             "Wayland with Xwayland)";
         return false;
     }
+    // This is the process's first Xlib call: make Xlib thread-safe before any connection
+    // exists, since the key output later talks to the X server from the capture thread.
+    XInitThreads();
     Display* connection = XOpenDisplay(nullptr);
     if (connection == nullptr) {
         why = std::string("cannot open display '") + display +

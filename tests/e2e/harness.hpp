@@ -36,6 +36,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include "../common/xvfb.hpp"
+
 // Last: Xlib's macros (None, Bool, Status, ...) must not meet the headers above.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -48,6 +50,7 @@ namespace camsteer::e2e {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::Xvfb;
 
 // Bounds for things that normally take well under a second; generous for a loaded machine.
 // They only end a wait that would otherwise hang, they time nothing.
@@ -327,131 +330,6 @@ inline std::string makeHoldClipAtRate(const TempDir& dir, const std::string& nam
                  {}, dir.path(), dir.path());
     return made.status && made.status->exited() && made.status->code() == 0 ? path : "";
 }
-
-// A private Xvfb, started with -displayfd so it picks a free display number itself.
-class Xvfb {
-  public:
-    explicit Xvfb(const std::vector<std::string>& extraArgs = {}) { start(extraArgs); }
-    ~Xvfb() { stop(SIGTERM); }
-    Xvfb(const Xvfb&) = delete;
-    Xvfb& operator=(const Xvfb&) = delete;
-
-    static bool installed() { return std::system("command -v Xvfb >/dev/null 2>&1") == 0; }
-
-    // ":N", or empty when the server could not be started (error() says why).
-    const std::string& display() const { return display_; }
-    const std::string& error() const { return error_; }
-    bool running() const { return pid_ > 0; }
-
-    // Ends the server with `signo` and reaps it (SIGKILL when it does not end).
-    void stop(int signo) {
-        if (pid_ <= 0) {
-            return;
-        }
-        ::kill(pid_, signo);
-        if (!reap(30s)) {
-            ::kill(pid_, SIGKILL);
-            reap(60s);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    void start(const std::vector<std::string>& extraArgs) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) {
-            error_ = std::string("pipe failed: ") + strerror(errno);
-            return;
-        }
-        std::vector<std::string> store = {"Xvfb",      "-displayfd", std::to_string(kDisplayFd),
-                                          "-nolisten", "tcp",        "-screen",
-                                          "0",         "1024x768x24"};
-        store.insert(store.end(), extraArgs.begin(), extraArgs.end());
-        std::vector<char*> argv;
-        for (std::string& a : store) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid < 0) {
-            error_ = std::string("fork failed: ") + strerror(errno);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            return;
-        }
-        if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (fds[1] == kDisplayFd) {
-                fcntl(kDisplayFd, F_SETFD, 0);
-            } else {
-                dup2(fds[1], kDisplayFd);  // the duplicate is not close-on-exec
-            }
-            const int devNull = ::open("/dev/null", O_RDWR);
-            if (devNull >= 0) {
-                dup2(devNull, STDIN_FILENO);
-                dup2(devNull, STDOUT_FILENO);
-                dup2(devNull, STDERR_FILENO);
-            }
-            execvp("Xvfb", argv.data());
-            _exit(127);
-        }
-        ::close(fds[1]);
-        pid_ = pid;
-        std::string number;
-        if (readLine(fds[0], &number) && !number.empty()) {
-            display_ = ":" + number;
-        } else {
-            error_ = "Xvfb reported no display number; run 'Xvfb -displayfd 1' to see why";
-            stop(SIGKILL);
-        }
-        ::close(fds[0]);
-    }
-
-    static bool readLine(int fd, std::string* line) {
-        const auto deadline = Clock::now() + 60s;
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) {
-                return false;
-            }
-            pollfd pfd{fd, POLLIN, 0};
-            const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0) {
-                return false;
-            }
-            char c = 0;
-            const ssize_t n = ::read(fd, &c, 1);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            if (c == '\n') {
-                return true;
-            }
-            *line += c;
-        }
-    }
-
-    bool reap(Clock::duration bound) {
-        return pollUntil(
-            [this] {
-                const pid_t done = waitpid(pid_, nullptr, WNOHANG);
-                return done == pid_ || (done < 0 && errno != EINTR);
-            },
-            bound, 10ms);
-    }
-
-    static constexpr int kDisplayFd = 9;
-    pid_t pid_ = -1;
-    std::string display_;
-    std::string error_;
-};
 
 // Protocol errors of the suite's own requests (focusing a window that just went away, say)
 // must not end the test binary, which Xlib's default handler would do.
@@ -754,6 +632,17 @@ class KeyRecorder {
     std::vector<KeyEvent> events_;
 };
 
+// How many pixels of the 8-bit BGR `picture` pass `test`.
+inline int countWhere(const cv::Mat& picture, bool (*test)(const cv::Vec3b&)) {
+    int n = 0;
+    for (int y = 0; y < picture.rows; ++y) {
+        for (int x = 0; x < picture.cols; ++x) {
+            n += test(picture.at<cv::Vec3b>(y, x)) ? 1 : 0;
+        }
+    }
+    return n;
+}
+
 // The three windows of a running program.
 struct ProgramWindows {
     Window camsteer = 0;
@@ -768,7 +657,7 @@ class ProgramTest : public ::testing::Test {
         if (!Xvfb::installed()) {
             GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
         }
-        xvfb_ = std::make_unique<Xvfb>(xvfbArgs());
+        xvfb_ = std::make_unique<Xvfb>("1024x768x24", xvfbArgs());
         ASSERT_TRUE(xvfb_->running()) << xvfb_->error();
         x_ = std::make_unique<XClient>(xvfb_->display());
         ASSERT_TRUE(x_->ok()) << "cannot connect to " << xvfb_->display();

@@ -49,16 +49,6 @@ double shareInDisc(const cv::Mat& picture, cv::Point centre, double radius,
     return total == 0 ? 0.0 : static_cast<double>(passed) / total;
 }
 
-int countWhere(const cv::Mat& picture, bool (*test)(const cv::Vec3b&)) {
-    int n = 0;
-    for (int y = 0; y < picture.rows; ++y) {
-        for (int x = 0; x < picture.cols; ++x) {
-            n += test(picture.at<cv::Vec3b>(y, x)) ? 1 : 0;
-        }
-    }
-    return n;
-}
-
 // The clip's ball: drawn at (50, 50) of the stored picture, radius 45. The picture is shown
 // mirrored, so the user sees it at the top right, where it steers Up and Right.
 constexpr int kStoredX = 50;

@@ -26,16 +26,6 @@ bool isRed(const cv::Vec3b& p) {
     return p[2] > 200 && p[0] < 80 && p[1] < 80;
 }
 
-int countWhere(const cv::Mat& picture, bool (*test)(const cv::Vec3b&)) {
-    int n = 0;
-    for (int y = 0; y < picture.rows; ++y) {
-        for (int x = 0; x < picture.cols; ++x) {
-            n += test(picture.at<cv::Vec3b>(y, x)) ? 1 : 0;
-        }
-    }
-    return n;
-}
-
 // The outline (and centre dot) drawn around what is tracked: red while the ball sits in the
 // middle cell, green once it steers.
 int outlinePixels(const cv::Mat& picture) {

@@ -20,7 +20,7 @@
 #include "platform/keyboard.hpp"
 #include "platform/keyboard_uinput.hpp"
 #include "platform/keyboard_xtest.hpp"
-#include "tests/unit/xvfb_fixture.hpp"
+#include "tests/common/xvfb.hpp"
 
 // Last: Xlib's macros (None, Bool, Status, ...) must not meet the headers above.
 #include <X11/Xlib.h>
@@ -30,7 +30,12 @@
 namespace camsteer {
 namespace {
 
-using test::XvfbServer;
+using test::Xvfb;
+
+// The X server of these tests. -noreset: by default the server resets when its last client
+// leaves and refuses new connections meanwhile, which would fail a test that reconnects.
+constexpr const char* kXvfbScreen = "640x480x24";
+const std::vector<std::string> kXvfbArgs = {"-noreset"};
 
 constexpr auto kEventBound = std::chrono::seconds(5);  // generous; not a timing check
 
@@ -261,10 +266,6 @@ class EnvOverride {
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
-bool xvfbInstalled() {
-    return std::system("command -v Xvfb >/dev/null 2>&1") == 0;
-}
-
 // An X client window that has the input focus and reports key events.
 class FocusedWindow {
   public:
@@ -317,10 +318,10 @@ class FocusedWindow {
 class XTestKeyboardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!xvfbInstalled()) {
+        if (!Xvfb::installed()) {
             GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
         }
-        server_ = std::make_unique<XvfbServer>();
+        server_ = std::make_unique<Xvfb>(kXvfbScreen, kXvfbArgs);
         ASSERT_TRUE(server_->running()) << server_->error();
         env_ = std::make_unique<EnvOverride>(
             std::initializer_list<std::pair<const char*, const char*>>{
@@ -341,7 +342,7 @@ class XTestKeyboardTest : public ::testing::Test {
         }
     }
 
-    std::unique_ptr<XvfbServer> server_;
+    std::unique_ptr<Xvfb> server_;
     std::unique_ptr<EnvOverride> env_;
 };
 
@@ -391,7 +392,7 @@ TEST_F(XTestKeyboardTest, LosingTheServerIsNotFatal) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            XvfbServer server;
+            Xvfb server(kXvfbScreen, kXvfbArgs);
             setenv("DISPLAY", server.display().c_str(), 1);
             std::string reason;
             auto keyboard = openXTestKeyboard(&reason);

@@ -1,7 +1,7 @@
 #pragma once
 
 // A private Xvfb for one test: started with -displayfd so it picks a free display number
-// itself, stopped in the destructor.
+// itself, stopped in the destructor. Shared by the unit and the end-to-end tests.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,20 +13,27 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace camsteer::test {
 
-class XvfbServer {
+class Xvfb {
   public:
-    // Starts Xvfb and waits until it accepts connections. On failure display() is empty and
+    // Starts Xvfb with one screen of `screen` (WxHxDepth) and `extraArgs` (-noreset, extension
+    // switches, ...) and waits until it accepts connections. On failure display() is empty and
     // error() says why.
-    XvfbServer() { start(); }
-    ~XvfbServer() { stop(); }
-    XvfbServer(const XvfbServer&) = delete;
-    XvfbServer& operator=(const XvfbServer&) = delete;
+    explicit Xvfb(const std::string& screen, const std::vector<std::string>& extraArgs = {}) {
+        start(screen, extraArgs);
+    }
+    ~Xvfb() { stop(); }
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+
+    static bool installed() { return std::system("command -v Xvfb >/dev/null 2>&1") == 0; }
 
     // ":N", or empty when Xvfb could not be started.
     const std::string& display() const { return display_; }
@@ -34,13 +41,13 @@ class XvfbServer {
     bool running() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 
-    // Terminates the server now and reaps it (SIGKILL when it ignores SIGTERM).
-    void stop() {
+    // Ends the server with `signo` now and reaps it (SIGKILL when it does not end).
+    void stop(int signo = SIGTERM) {
         if (pid_ <= 0) {
             return;
         }
-        kill(pid_, SIGTERM);
-        if (!reap(std::chrono::seconds(10))) {
+        kill(pid_, signo);
+        if (!reap(std::chrono::seconds(30))) {
             kill(pid_, SIGKILL);
             reap(std::chrono::seconds(60));
         }
@@ -48,19 +55,22 @@ class XvfbServer {
     }
 
   private:
-    void start() {
+    void start(const std::string& screen, const std::vector<std::string>& extraArgs) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) {
             error_ = std::string("pipe failed: ") + strerror(errno);
             return;
         }
         // Everything the child needs is prepared before fork: only exec-safe calls after it.
-        const std::string fdText = std::to_string(kDisplayFd);
-        // -noreset: by default the server resets when its last client leaves and refuses new
-        // connections meanwhile, which would fail a test that reconnects.
-        const char* argv[] = {"Xvfb",       "-displayfd", fdText.c_str(), "-nolisten",
-                              "tcp",        "-noreset",   "-screen",      "0",
-                              "640x480x24", nullptr};
+        std::vector<std::string> store = {"Xvfb",      "-displayfd", std::to_string(kDisplayFd),
+                                          "-nolisten", "tcp",        "-screen",
+                                          "0",         screen};
+        store.insert(store.end(), extraArgs.begin(), extraArgs.end());
+        std::vector<char*> argv;
+        for (std::string& a : store) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
         const pid_t pid = fork();
         if (pid < 0) {
             error_ = std::string("fork failed: ") + strerror(errno);
@@ -75,12 +85,13 @@ class XvfbServer {
             } else {
                 dup2(fds[1], kDisplayFd);  // the duplicate is not close-on-exec
             }
-            const int devNull = open("/dev/null", O_WRONLY);
+            const int devNull = open("/dev/null", O_RDWR);
             if (devNull >= 0) {
+                dup2(devNull, STDIN_FILENO);
                 dup2(devNull, STDOUT_FILENO);
                 dup2(devNull, STDERR_FILENO);
             }
-            execvp("Xvfb", const_cast<char* const*>(argv));
+            execvp("Xvfb", argv.data());
             _exit(127);
         }
         close(fds[1]);
@@ -91,7 +102,7 @@ class XvfbServer {
         } else {
             error_ = "Xvfb (pid " + std::to_string(pid) +
                      ") reported no display number; run 'Xvfb -displayfd 1' to see why";
-            stop();
+            stop(SIGKILL);
         }
         close(fds[0]);
     }
@@ -100,7 +111,6 @@ class XvfbServer {
     // generous bound for a slow machine.
     static bool readLine(int fd, std::string* line) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        char c = 0;
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
@@ -115,6 +125,7 @@ class XvfbServer {
             if (ready <= 0) {
                 return false;
             }
+            char c = 0;
             const ssize_t n = read(fd, &c, 1);
             if (n < 0 && errno == EINTR) {
                 continue;

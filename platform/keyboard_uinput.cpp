@@ -122,8 +122,9 @@ std::string uinputFailureReason(int error) {
         case EPERM:
         case EROFS:
             return "/dev/uinput is not writable (" + text +
-                   "); install the udev rule packaging/60-camsteer-uinput.rules (or add yourself "
-                   "to the 'input' group) and log in again";
+                   "); install the udev rule 60-camsteer-uinput.rules (the camsteer package "
+                   "does; from a source tree see packaging/ and 'man camsteer'), or add "
+                   "yourself to the 'input' group, then log in again";
         default:
             return "creating a virtual keyboard on /dev/uinput failed (" + text +
                    "); check the kernel log (dmesg) for uinput errors";

@@ -633,6 +633,20 @@ class KeyRecorder {
 };
 
 // How many pixels of the 8-bit BGR `picture` pass `test`.
+// The overlay's and mask view's colours as they come back in a screenshot.
+inline bool isWhite(const cv::Vec3b& p) {
+    return p[0] >= 250 && p[1] >= 250 && p[2] >= 250;
+}
+inline bool isBlack(const cv::Vec3b& p) {
+    return p[0] <= 5 && p[1] <= 5 && p[2] <= 5;
+}
+inline bool isGreen(const cv::Vec3b& p) {
+    return p[1] > 200 && p[0] < 80 && p[2] < 80;
+}
+inline bool isRed(const cv::Vec3b& p) {
+    return p[2] > 200 && p[0] < 80 && p[1] < 80;
+}
+
 inline int countWhere(const cv::Mat& picture, bool (*test)(const cv::Vec3b&)) {
     int n = 0;
     for (int y = 0; y < picture.rows; ++y) {

@@ -18,18 +18,6 @@ bool isBallBlue(const cv::Vec3b& p) {
 bool isGrey(const cv::Vec3b& p) {
     return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) < 30 && p[0] > 60;
 }
-bool isWhite(const cv::Vec3b& p) {
-    return p[0] >= 250 && p[1] >= 250 && p[2] >= 250;
-}
-bool isBlack(const cv::Vec3b& p) {
-    return p[0] <= 5 && p[1] <= 5 && p[2] <= 5;
-}
-bool isGreen(const cv::Vec3b& p) {
-    return p[1] > 200 && p[0] < 80 && p[2] < 80;
-}
-bool isRed(const cv::Vec3b& p) {
-    return p[2] > 200 && p[0] < 80 && p[1] < 80;
-}
 
 // The share of the pixels of `picture` within `radius` of `centre` (and beyond `hole`) that
 // pass `test`.

@@ -13,19 +13,6 @@
 namespace camsteer::e2e {
 namespace {
 
-bool isBlack(const cv::Vec3b& p) {
-    return p[0] <= 5 && p[1] <= 5 && p[2] <= 5;
-}
-bool isWhite(const cv::Vec3b& p) {
-    return p[0] >= 250 && p[1] >= 250 && p[2] >= 250;
-}
-bool isGreen(const cv::Vec3b& p) {
-    return p[1] > 200 && p[0] < 80 && p[2] < 80;
-}
-bool isRed(const cv::Vec3b& p) {
-    return p[2] > 200 && p[0] < 80 && p[1] < 80;
-}
-
 // The outline (and centre dot) drawn around what is tracked: red while the ball sits in the
 // middle cell, green once it steers.
 int outlinePixels(const cv::Mat& picture) {

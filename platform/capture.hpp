@@ -30,11 +30,18 @@ class FrameSource {
     virtual double frameInterval() const { return 0.0; }
 };
 
-// The V4L2 devices that can capture video, in device-number order. Camera number 1 is the first.
-std::vector<std::string> captureDevices();
+// A V4L2 device that can capture video: its node and the name it reports.
+struct CaptureDevice {
+    std::string node;  // "/dev/video0"
+    std::string name;  // "Integrated Camera"
+};
+// The capture devices, in device-number order. Camera number 1 is the first.
+std::vector<CaptureDevice> captureDevices();
 int countCameras();
 // Camera `number` (1-based) at the requested size, through OpenCV's V4L2 backend.
 std::unique_ptr<FrameSource> makeCameraSource(int number, int width, int height);
+// The camera at device node `node` ("/dev/video2").
+std::unique_ptr<FrameSource> makeCameraSource(const std::string& node, int width, int height);
 // A video file played at its own frame rate, from the start again after its end.
 std::unique_ptr<FrameSource> makeVideoFileSource(const std::string& path);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include <opencv2/videoio.hpp>
 
@@ -17,21 +18,26 @@ namespace camsteer {
 
 namespace {
 
-// True for a V4L2 node that captures video (a camera), false for metadata, output or radio nodes.
-bool canCapture(const std::string& path) {
+// The name a V4L2 node reports (its card name) when it captures video (a camera); nothing for
+// metadata, output or radio nodes and for what is no V4L2 device at all.
+std::optional<std::string> captureName(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        return std::nullopt;
     }
     v4l2_capability cap{};
     const bool ok = ::ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0;
     ::close(fd);
     if (!ok) {
-        return false;
+        return std::nullopt;
     }
     const unsigned caps =
         (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
-    return (caps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)) != 0;
+    if ((caps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE)) == 0) {
+        return std::nullopt;
+    }
+    const char* card = reinterpret_cast<const char*>(cap.card);
+    return std::string(card, strnlen(card, sizeof(cap.card)));
 }
 
 int deviceNumber(const std::string& name) {
@@ -40,23 +46,42 @@ int deviceNumber(const std::string& name) {
 
 class CameraSource : public FrameSource {
   public:
-    CameraSource(int number, int width, int height)
-        : number_(number), width_(width), height_(height) {}
+    // By number (1 = the first capture device) or, when `path` is given, by device node.
+    CameraSource(int number, std::string path, int width, int height)
+        : number_(number),
+          path_(std::move(path)),
+          byPath_(!path_.empty()),
+          width_(width),
+          height_(height) {}
 
     bool open(std::string& why) override {
-        const std::vector<std::string> devices = captureDevices();
-        if (number_ < 1 || number_ > static_cast<int>(devices.size())) {
-            why = devices.empty()
-                      ? "no camera found: no video capture device under /dev/video*; connect a "
-                        "camera (and check you may read it: group 'video'), or play a recorded "
-                        "clip with camsteer_replay REFERENCE CLIP"
-                      : "no camera number " + std::to_string(number_) + ": only " +
-                            std::to_string(devices.size()) + " video capture device(s) found";
-            return false;
+        if (byPath_) {
+            struct stat st {};
+            if (::stat(path_.c_str(), &st) != 0) {
+                why = "cannot open camera " + path_ + ": " + std::strerror(errno) +
+                      "; see camsteer --list-cameras";
+                return false;
+            }
+            if (!captureName(path_)) {
+                why = "cannot open camera " + path_ +
+                      ": not a video capture device you may read; see camsteer --list-cameras";
+                return false;
+            }
+        } else {
+            const std::vector<CaptureDevice> devices = captureDevices();
+            if (number_ < 1 || number_ > static_cast<int>(devices.size())) {
+                why = devices.empty()
+                          ? "no camera found: no video capture device under /dev/video*; connect "
+                            "a camera (and check you may read it: group 'video'), or play a "
+                            "recorded clip with camsteer_replay REFERENCE CLIP"
+                          : "no camera number " + std::to_string(number_) + ": only " +
+                                std::to_string(devices.size()) +
+                                " video capture device(s) found; see camsteer --list-cameras";
+                return false;
+            }
+            path_ = devices[number_ - 1].node;
         }
-        path_ = devices[number_ - 1];
-        const int index = deviceNumber(path_.substr(std::strlen("/dev/")));
-        if (!capture_.open(index, cv::CAP_V4L2) || !capture_.isOpened()) {
+        if (!capture_.open(path_, cv::CAP_V4L2) || !capture_.isOpened()) {
             why = "cannot open camera " + path_ +
                   ": it may be busy in another program, or not readable by you (group 'video')";
             return false;
@@ -69,14 +94,18 @@ class CameraSource : public FrameSource {
     bool read(cv::Mat& frame) override { return capture_.read(frame); }
 
     std::string describe() const override {
+        if (byPath_) {
+            return "camera " + path_;
+        }
         return "camera " + std::to_string(number_) + (path_.empty() ? "" : " (" + path_ + ")");
     }
 
   private:
     int number_;
+    std::string path_;
+    bool byPath_;
     int width_;
     int height_;
-    std::string path_;
     cv::VideoCapture capture_;
 };
 
@@ -137,7 +166,7 @@ class VideoFileSource : public FrameSource {
 
 }  // namespace
 
-std::vector<std::string> captureDevices() {
+std::vector<CaptureDevice> captureDevices() {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir("/dev")) {
         while (const dirent* entry = ::readdir(dir)) {
@@ -152,11 +181,11 @@ std::vector<std::string> captureDevices() {
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         return deviceNumber(a) < deviceNumber(b);
     });
-    std::vector<std::string> devices;
+    std::vector<CaptureDevice> devices;
     for (const std::string& name : names) {
         const std::string path = "/dev/" + name;
-        if (canCapture(path)) {
-            devices.push_back(path);
+        if (std::optional<std::string> card = captureName(path)) {
+            devices.push_back(CaptureDevice{path, std::move(*card)});
         }
     }
     return devices;
@@ -167,7 +196,11 @@ int countCameras() {
 }
 
 std::unique_ptr<FrameSource> makeCameraSource(int number, int width, int height) {
-    return std::make_unique<CameraSource>(number, width, height);
+    return std::make_unique<CameraSource>(number, std::string(), width, height);
+}
+
+std::unique_ptr<FrameSource> makeCameraSource(const std::string& node, int width, int height) {
+    return std::make_unique<CameraSource>(1, node, width, height);
 }
 
 std::unique_ptr<FrameSource> makeVideoFileSource(const std::string& path) {

@@ -114,6 +114,21 @@ TEST(HueModel, RebuildReplacesThePictureAndEmptyBandGivesZeroModel) {
     EXPECT_EQ(0, cv::norm(before, beforeCopy, cv::NORM_INF));
 }
 
+// Learning from the camera starts with no picture at all: nothing is found until a reference
+// arrives, and from then on the new model tracks.
+TEST(HueModel, NoReferenceFindsNothingUntilOneIsGiven) {
+    Tracker tracker(cv::Mat(), 320, 240);
+    EXPECT_EQ(0, cv::countNonZero(tracker.histogramPicture().reshape(1)));
+    cv::Mat frame = frameWith({{0, 0, 120, 100}});
+    ASSERT_TRUE(tracker.processFrame(frame));
+    EXPECT_EQ(0.0, tracker.coverage());
+    tracker.buildHueModel(swatch(kBlue));
+    EXPECT_GT(cv::countNonZero(tracker.histogramPicture().reshape(1)), 0);
+    frame = frameWith({{0, 0, 120, 100}});
+    ASSERT_TRUE(tracker.processFrame(frame));
+    EXPECT_GT(tracker.coverage(), 0.1);
+}
+
 class TrackerFrames : public ::testing::Test {
   protected:
     Tracker tracker{swatch(kBlue), 320, 240};

@@ -1,0 +1,161 @@
+#include "app/options.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace camsteer {
+
+namespace {
+
+bool isOption(const std::string& arg) {
+    return arg.size() > 1 && arg[0] == '-';
+}
+
+// A camera number from 1, in plain decimal; 0 when `text` is not one.
+int cameraNumberFrom(const std::string& text) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != text.npos) {
+        return 0;
+    }
+    return std::atoi(text.c_str());
+}
+
+CommandLine usageError(const std::string& why) {
+    CommandLine line;
+    line.action = CommandLine::Action::Usage;
+    line.usageError = why;
+    return line;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram,
+                             const std::string& defaultLearnPath) {
+    CommandLine line;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || !isOption(arg)) {
+            positional.push_back(arg);
+            continue;
+        }
+        // "--name=value" is the same as "--name value".
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const bool inlineValue = equals != arg.npos && arg.rfind("--", 0) == 0;
+        const std::string value = inlineValue ? arg.substr(equals + 1) : std::string();
+        if (inlineValue && name != "--camera" && name != "--learn") {
+            return usageError("option " + name + " takes no value");
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (name == "--help" || name == "-h") {
+            line.action = CommandLine::Action::Help;
+            return line;
+        } else if (name == "--version") {
+            line.action = CommandLine::Action::Version;
+            return line;
+        } else if (name == "--list-cameras") {
+            line.action = CommandLine::Action::ListCameras;
+        } else if (name == "--show-failures") {
+            line.showFailures = true;
+        } else if (name == "--learn") {
+            line.learn = true;
+            if (inlineValue) {
+                if (value.empty()) {
+                    return usageError("--learn= names no picture");
+                }
+                line.learnPath = value;
+            }
+        } else if (name == "--camera" && !clipProgram) {
+            std::string device = value;
+            if (!inlineValue) {
+                if (i + 1 >= argc) {
+                    return usageError(
+                        "--camera needs a camera number or a device such as "
+                        "/dev/video0");
+                }
+                device = argv[++i];
+            }
+            if (!device.empty() && device[0] == '/') {
+                line.cameraPath = device;
+            } else if ((line.cameraNumber = cameraNumberFrom(device)) < 1) {
+                return usageError("--camera " + device +
+                                  ": give a camera number from 1 (see --list-cameras) or a device "
+                                  "such as /dev/video0");
+            }
+        } else {
+            return usageError("unknown option " + name);
+        }
+    }
+
+    // With --learn the reference's place holds the picture to learn into, which may be left
+    // out: then everything given is the clip (camsteer_replay) or nothing (the camera programs).
+    const size_t wanted = clipProgram ? 2 : 1;
+    size_t next = 0;
+    if (line.learn) {
+        if (line.learnPath.empty()) {
+            line.learnPath = positional.size() >= wanted ? positional[next++] : defaultLearnPath;
+        }
+    } else if (next < positional.size()) {
+        line.reference = positional[next++];
+    }
+    if (clipProgram && next < positional.size()) {
+        line.clip = positional[next++];
+    }
+    return line;
+}
+
+std::string usageSynopsis(const std::string& program, bool clipProgram) {
+    const std::string tail = clipProgram ? " CLIP" : "";
+    return "Usage: " + program + " [OPTION]... REFERENCE" + tail + "\n" + "  or:  " + program +
+           " [OPTION]... --learn [OUT.png]" + tail + "\n";
+}
+
+std::string usageText(const std::string& program, bool clipProgram) {
+    std::string text = usageSynopsis(program, clipProgram);
+    text += clipProgram
+                ? "Follow a coloured object through the video file CLIP and steer the focused\n"
+                  "program with arrow keys and keypad +/-, as camsteer does with a camera.\n"
+                : "Follow a coloured object held before the webcam and steer the focused program\n"
+                  "with arrow keys and keypad +/-.\n";
+    text +=
+        "\n"
+        "REFERENCE is a picture of the object's colour. With --learn, drag a rectangle over\n"
+        "the object in the Camsteer window to teach it instead; each selection is used at once\n"
+        "and saved to OUT.png (default: $XDG_DATA_HOME/camsteer/reference.png), and a later\n"
+        "run with --learn starts from what was saved.\n"
+        "\n"
+        "Options:\n"
+        "  --learn [OUT.png]    teach the object by dragging over it; save it to OUT.png\n";
+    if (!clipProgram) {
+        text +=
+            "  --camera N|DEVICE    use capture device number N (from 1, the default) or the\n"
+            "                       device node DEVICE, such as /dev/video2\n";
+    }
+    text +=
+        "  --list-cameras       list the capture devices: number, node and name\n"
+        "  --show-failures      also show a failure to start the camera in the Camsteer\n"
+        "                       window, until Escape or the window is closed\n"
+        "  -h, --help           show this help and exit\n"
+        "      --version        show the version and exit\n"
+        "\n"
+        "In the windows: Esc quits, B switches the mask view. See man camsteer.\n";
+    return text;
+}
+
+std::string defaultLearnPath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::string base;
+    // A relative XDG_DATA_HOME is invalid and is ignored, as the base directory rules say.
+    if (data != nullptr && data[0] == '/') {
+        base = data;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        base = std::string(home) + "/.local/share";
+    } else {
+        return std::string();
+    }
+    return base + "/camsteer/reference.png";
+}
+
+}  // namespace camsteer

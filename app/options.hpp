@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace camsteer {
+
+// What the command line asks for, before anything is opened or loaded.
+struct CommandLine {
+    enum class Action { Run, Help, Version, ListCameras, Usage };
+    Action action = Action::Run;
+    // Action::Usage: the one-line reason (without the program name), printed before the usage.
+    std::string usageError;
+
+    // The reference picture; empty when none was given (and not learning).
+    std::string reference;
+    // Learning: each selection dragged in "Camsteer" becomes the reference and is written to
+    // learnPath; the run starts from learnPath when it exists.
+    bool learn = false;
+    std::string learnPath;
+    // The clip of camsteer_replay; empty when none was given.
+    std::string clip;
+    // Camera number (1 = the first capture device) or, when cameraPath is set, a device node.
+    int cameraNumber = 1;
+    std::string cameraPath;
+    // Start-up failures found once the windows are up are also shown in "Camsteer".
+    bool showFailures = false;
+};
+
+// Reads argv. `clipProgram`: the program takes a CLIP after the reference (camsteer_replay) and
+// has no camera options. Options may come anywhere; "--" ends them. The first argument that is
+// not an option is the reference picture (or, with --learn, the picture to learn into).
+// `defaultLearnPath` is used when --learn names no picture.
+CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram,
+                             const std::string& defaultLearnPath);
+
+// The full usage text for --help; the first lines of it follow a usage error.
+std::string usageText(const std::string& program, bool clipProgram);
+std::string usageSynopsis(const std::string& program, bool clipProgram);
+
+// Where --learn writes when it names no picture: $XDG_DATA_HOME/camsteer/reference.png, with
+// XDG_DATA_HOME defaulting to ~/.local/share. Empty when neither it nor HOME is set.
+std::string defaultLearnPath();
+
+}  // namespace camsteer

@@ -16,8 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "poll_until.hpp"
 
 namespace camsteer::test {
 
@@ -141,17 +142,12 @@ class Xvfb {
     }
 
     bool reap(std::chrono::seconds bound) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        for (;;) {
-            const pid_t done = waitpid(pid_, nullptr, WNOHANG);
-            if (done == pid_ || (done < 0 && errno != EINTR)) {
-                return true;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        return pollUntil(
+            [this] {
+                const pid_t done = waitpid(pid_, nullptr, WNOHANG);
+                return done == pid_ || (done < 0 && errno != EINTR);
+            },
+            bound, std::chrono::milliseconds(10));
     }
 
     static constexpr int kDisplayFd = 9;

@@ -9,9 +9,6 @@
 namespace camsteer::e2e {
 namespace {
 
-const std::vector<std::string> kSteeringKeysyms = {"Up",    "Down",   "Left",
-                                                   "Right", "KP_Add", "KP_Subtract"};
-
 enum class Ending { kEscape, kSigint, kSigterm, kSighup };
 
 struct KeyCase {
@@ -51,13 +48,13 @@ TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
     };
     ASSERT_TRUE(recorder.waitFor(allPressed, kStartBound))
         << "keys received: " << recorder.describe()
-        << "; keys down: " << ::testing::PrintToString(x_->steeringKeysDown())
+        << "; keys down: " << ::testing::PrintToString(steeringKeysDown(*x_))
         << "; recorder focused: " << recorder.hasFocus() << "\nstderr:\n"
         << program->err();
     EXPECT_TRUE(recorder.hasFocus()) << "the program took the input focus";
     // Let a few more frames come, so that a stray key would show.
     recorder.waitFor([](const auto&) { return false; }, 500ms);
-    std::vector<std::string> down = x_->steeringKeysDown();
+    std::vector<std::string> down = steeringKeysDown(*x_);
     std::sort(down.begin(), down.end());
     std::vector<std::string> want = c.pressed;
     std::sort(want.begin(), want.end());
@@ -95,8 +92,8 @@ TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
             << "still held: " << ::testing::PrintToString(recorder.held())
             << "; keys received: " << recorder.describe();
     }
-    EXPECT_TRUE(x_->steeringKeysDown().empty())
-        << "left down: " << ::testing::PrintToString(x_->steeringKeysDown());
+    EXPECT_TRUE(steeringKeysDown(*x_).empty())
+        << "left down: " << ::testing::PrintToString(steeringKeysDown(*x_));
     recorder.pump();
     for (const std::string& key : kSteeringKeysyms) {
         if (std::find(c.pressed.begin(), c.pressed.end(), key) == c.pressed.end()) {

@@ -133,14 +133,6 @@ ArrowMatch closestArrow(const cv::Mat& output) {
     return best;
 }
 
-// The histogram bin (of 16 over hue 0..180) of the blue sample's colour.
-int sampleBin() {
-    cv::Mat hsv;
-    cv::cvtColor(cv::imread(sampleBlue()), hsv, cv::COLOR_BGR2HSV);
-    const cv::Vec3b centre = hsv.at<cv::Vec3b>(hsv.rows / 2, hsv.cols / 2);
-    return centre[0] * 16 / 180;
-}
-
 using ReplayWindows = ProgramTest;
 
 TEST_F(ReplayWindows, ShowTheRunAsTheUserSeesIt) {
@@ -194,7 +186,7 @@ TEST_F(ReplayWindows, ShowTheRunAsTheUserSeesIt) {
     cv::Mat output;
     pollUntil(
         [&] {
-            output = x_->screenshot(windows.output, cv::Rect(0, 0, 200, 200));
+            output = screenshot(*x_, windows.output, cv::Rect(0, 0, 200, 200));
             match = closestArrow(output);
             return match.file == "arrow_upright.bmp";
         },
@@ -206,7 +198,7 @@ TEST_F(ReplayWindows, ShowTheRunAsTheUserSeesIt) {
     EXPECT_EQ(barBottom, cv::Vec3b(255, 100, 0)) << "no coverage bar at the right edge";
 
     // "Histogram": a bar at the sample's hue, none at hues far from it.
-    const cv::Mat histogram = x_->screenshot(windows.histogram, cv::Rect(0, 0, 240, 240));
+    const cv::Mat histogram = screenshot(*x_, windows.histogram, cv::Rect(0, 0, 240, 240));
     ASSERT_FALSE(histogram.empty());
     const int bin = sampleBin();
     EXPECT_FALSE(isBlack(histogram.at<cv::Vec3b>(239, bin * 15 + 7))) << "no bar in bin " << bin;

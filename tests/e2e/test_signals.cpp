@@ -45,8 +45,8 @@ TEST_F(StopSignals, EndEveryRunNormallyAtAnyMoment) {
                                                    << program->err();
         }
         EXPECT_EQ(program->out(), "");
-        EXPECT_TRUE(x_->steeringKeysDown().empty())
-            << "left down: " << ::testing::PrintToString(x_->steeringKeysDown());
+        EXPECT_TRUE(steeringKeysDown(*x_).empty())
+            << "left down: " << ::testing::PrintToString(steeringKeysDown(*x_));
     }
 }
 
@@ -60,7 +60,7 @@ TEST_P(ServerGone, TheRunEndsWithoutACrash) {
     ProgramWindows windows;
     ASSERT_TRUE(waitForWindows(windows)) << program->err();
     // Mid-run: frames shown and keys held.
-    ASSERT_TRUE(pollUntil([&] { return !x_->steeringKeysDown().empty(); }, kStartBound))
+    ASSERT_TRUE(pollUntil([&] { return !steeringKeysDown(*x_).empty(); }, kStartBound))
         << "no key went down; stderr:\n"
         << program->err();
 

@@ -137,14 +137,6 @@ std::string describe(const std::set<int>& rows) {
     return text.empty() ? "(none)" : text;
 }
 
-// The histogram bin (of 16 over hue 0..180) of the blue sample's colour.
-int sampleBin() {
-    cv::Mat hsv;
-    cv::cvtColor(cv::imread(sampleBlue()), hsv, cv::COLOR_BGR2HSV);
-    const cv::Vec3b centre = hsv.at<cv::Vec3b>(hsv.rows / 2, hsv.cols / 2);
-    return centre[0] * 16 / 180;
-}
-
 // The trackbars in the order the panel shows them, with their ranges and starting values.
 enum TrackbarRow { kVmin, kSmin, kVmax, kTrackMin, kNear, kFar, kTrackbarCount };
 struct TrackbarStart {
@@ -172,7 +164,7 @@ class Trackbars : public ProgramTest {
     std::vector<Slider> sliders() {
         const Geometry g = x_->geometry(windows_.camsteer);
         const cv::Mat panel =
-            x_->screenshot(windows_.camsteer, cv::Rect(0, 240, g.width, g.height - 240));
+            screenshot(*x_, windows_.camsteer, cv::Rect(0, 240, g.width, g.height - 240));
         return panel.empty() ? std::vector<Slider>{} : findSliders(panel, 240);
     }
     // Polls until slider `row` shows `value`; the last reading is left in `seen`.
@@ -193,8 +185,8 @@ class Trackbars : public ProgramTest {
         const cv::Point to(rightEnd ? s.grooveRight + 30 : s.grooveLeft - 30, s.y);
         x_->drag(windows_.camsteer, s.handleCentre(), to);
     }
-    cv::Mat output() { return x_->screenshot(windows_.output, cv::Rect(0, 0, 200, 200)); }
-    cv::Mat histogram() { return x_->screenshot(windows_.histogram, cv::Rect(0, 0, 240, 240)); }
+    cv::Mat output() { return screenshot(*x_, windows_.output, cv::Rect(0, 0, 200, 200)); }
+    cv::Mat histogram() { return screenshot(*x_, windows_.histogram, cv::Rect(0, 0, 240, 240)); }
 
     ProgramWindows windows_;
 };
@@ -353,7 +345,7 @@ TEST_P(WindowClose, OfCamsteerEndsTheRunNormally) {
     // Many frames a second, so a new picture is nearly always waiting to be shown when the close
     // comes: showing it must not bring the closed window back.
     const std::string clip =
-        makeHoldClipAtRate(dir_, "middle.avi", kBallX, kBallY, kBallRadius, kClipFrames, 120);
+        makeHoldClip(dir_, "middle.avi", kBallX, kBallY, kBallRadius, kClipFrames, 120);
     ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
     auto program = startReplay(clip);
     ProgramWindows windows;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "platform/capture.hpp"
+#include "tests/common/poll_until.hpp"
 
 namespace camsteer {
 namespace {
@@ -17,14 +19,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // Polls `done` for up to ten seconds; a bound on a wait, not a measure of speed.
-template <typename F>
-bool eventually(F done) {
-    for (int i = 0; i < 1000; ++i) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return done();
+bool eventually(const std::function<bool()>& done) {
+    return test::pollUntil(done, 10s, 10ms);
 }
 
 // A frame whose top rows are red and the rest grey, as a camera stores it (top-down).

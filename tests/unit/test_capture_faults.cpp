@@ -19,6 +19,7 @@
 #include "app/shell.hpp"
 #include "platform/capture.hpp"
 #include "test_support.hpp"
+#include "tests/common/poll_until.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -73,11 +74,7 @@ class FailingSource : public FrameSource {
 
 // Waits until the capture calls its source lost, for at most `limit`.
 bool waitUntilLost(const Capture& capture, std::chrono::seconds limit) {
-    const auto until = Clock::now() + limit;
-    while (!capture.lost() && Clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return capture.lost();
+    return test::pollUntil([&] { return capture.lost(); }, limit, std::chrono::milliseconds(5));
 }
 
 TEST(CaptureLoss, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {

@@ -44,6 +44,8 @@ bool Capture::start() {
         stopping_ = false;
     }
     lost_ = false;
+    lastFrameAt_ = Clock::now().time_since_epoch().count();
+    running_ = true;
     thread_ = std::thread(&Capture::run, this);
     return true;
 }
@@ -53,10 +55,24 @@ void Capture::stop() {
         std::lock_guard<std::mutex> guard(wakeLock_);
         stopping_ = true;
     }
+    running_ = false;
     wake_.notify_all();
     if (thread_.joinable()) {
         thread_.join();
     }
+}
+
+bool Capture::lost() const {
+    if (!lost_ && running_) {
+        // Noticed here too, not only by the capture thread: a read that blocks (a camera that
+        // stalls without going away) would keep that thread from ever noticing. A quarter of a
+        // second later than the thread would, so reads that fail are still its to judge.
+        const double silent = std::chrono::duration<double>(Clock::now() - lastFrameAt()).count();
+        if (silent > lossTimeout_ + sourceInterval() + 0.25) {
+            lost_ = true;
+        }
+    }
+    return lost_;
 }
 
 bool Capture::sleepUntil(Clock::time_point until) {
@@ -89,7 +105,6 @@ void Capture::run() {
     const auto step = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(interval > 0.0 ? interval : 0.0));
     Clock::time_point due = Clock::now();
-    Clock::time_point lastGood = Clock::now();
 
     for (;;) {
         {
@@ -98,11 +113,17 @@ void Capture::run() {
                 return;
             }
         }
-        if (!source_->read(raw) || raw.empty()) {
+        const bool got = source_->read(raw) && !raw.empty();
+        if (lost_) {
+            running_ = false;
+            return;  // called lost while the read blocked: too late for this frame
+        }
+        if (!got) {
             const double failingFor =
-                std::chrono::duration<double>(Clock::now() - lastGood).count();
+                std::chrono::duration<double>(Clock::now() - lastFrameAt()).count();
             if (failingFor > lossTimeout_) {
                 lost_ = true;
+                running_ = false;
                 return;
             }
             if (!sleepUntil(Clock::now() + std::chrono::milliseconds(10))) {
@@ -110,7 +131,7 @@ void Capture::run() {
             }
             continue;
         }
-        lastGood = Clock::now();
+        lastFrameAt_ = Clock::now().time_since_epoch().count();
 
         prepare(raw, renderingSize_, scaled, frame);
         if (callback_) {

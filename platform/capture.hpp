@@ -74,8 +74,17 @@ class Capture {
     // thread itself.
     void stop();
 
-    // True once reads have failed for longer than the loss timeout; the thread then ends.
-    bool lost() const { return lost_.load(); }
+    // True once no frame has come for longer than the loss timeout (plus a paced source's frame
+    // interval), whether reads fail or one blocks; the thread then ends when its read returns,
+    // delivering nothing more. Stays true once it was.
+    bool lost() const;
+    // When the latest frame was handed to the callback; when capture started, before the first.
+    std::chrono::steady_clock::time_point lastFrameAt() const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(lastFrameAt_.load()));
+    }
+    // The source's frame interval when capture paces it (a file), 0 for a camera.
+    double sourceInterval() const { return source_ ? source_->frameInterval() : 0.0; }
     // The source, for messages.
     std::string describe() const { return source_ ? source_->describe() : "no source"; }
     // Frames handed to the callback so far.
@@ -101,7 +110,9 @@ class Capture {
     std::mutex wakeLock_;
     std::condition_variable wake_;
     bool stopping_ = false;  // under wakeLock_
-    std::atomic<bool> lost_{false};
+    mutable std::atomic<bool> lost_{false};
+    std::atomic<bool> running_{false};  // from start() until stop() or the loss
+    std::atomic<std::chrono::steady_clock::rep> lastFrameAt_{0};
     std::atomic<long> frames_{0};
 };
 

@@ -88,10 +88,24 @@ class CameraSource : public FrameSource {
         }
         capture_.set(cv::CAP_PROP_FRAME_WIDTH, width_);
         capture_.set(cv::CAP_PROP_FRAME_HEIGHT, height_);
+        streams_ = {capture_};  // shares the device with capture_
         return true;
     }
 
-    bool read(cv::Mat& frame) override { return capture_.read(frame); }
+    // OpenCV's own V4L2 read waits up to 10 s for a frame that does not come. Waiting on the
+    // device a bounded time instead turns a stalled camera into failed reads, which the capture
+    // thread counts towards the loss within its loss timeout.
+    bool read(cv::Mat& frame) override {
+        std::vector<int> ready;
+        try {
+            if (!cv::VideoCapture::waitAny(streams_, ready, kReadBoundNs) || ready.empty()) {
+                return false;
+            }
+        } catch (const cv::Exception&) {
+            return capture_.read(frame);  // a backend without the bounded wait
+        }
+        return capture_.retrieve(frame);
+    }
 
     std::string describe() const override {
         if (byPath_) {
@@ -101,12 +115,15 @@ class CameraSource : public FrameSource {
     }
 
   private:
+    static constexpr int64_t kReadBoundNs = 100'000'000;  // 0.1 s; 0 would mean no bound
+
     int number_;
     std::string path_;
     bool byPath_;
     int width_;
     int height_;
     cv::VideoCapture capture_;
+    std::vector<cv::VideoCapture> streams_;
 };
 
 class VideoFileSource : public FrameSource {

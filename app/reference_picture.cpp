@@ -1,5 +1,11 @@
 #include "app/reference_picture.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -101,14 +107,83 @@ cv::Mat asBgr(const cv::Mat& picture) {
     return bgr;
 }
 
+const char* const kUndecodable =
+    "not a picture this program can read (PNG, JPEG, BMP, TIFF, WebP and the like)";
+
+const char* fileKind(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFDIR:
+            return "a directory";
+        case S_IFIFO:
+            return "a FIFO (named pipe)";
+        case S_IFCHR:
+            return "a character device";
+        case S_IFBLK:
+            return "a block device";
+        case S_IFSOCK:
+            return "a socket";
+    }
+    return "not a regular file";
+}
+
+std::string openFailure(int error) {
+    switch (error) {
+        case ENOENT:
+            return "no such file";
+        case EACCES:
+        case EPERM:
+            return "permission denied; you may not read it (see ls -l)";
+        default:
+            return std::strerror(error);
+    }
+}
+
+// Says why `path` cannot be a reference picture before anything reads it: only a regular,
+// non-empty file you may read is opened at all, so a FIFO or a device cannot make the program
+// wait for data that never comes. Empty when it may be tried.
+std::string refusalBeforeReading(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return openFailure(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return std::string("it is ") + fileKind(st.st_mode) + ", not a picture file";
+    }
+    if (st.st_size == 0) {
+        return "the file is empty";
+    }
+    // Non-blocking: should the path have become a FIFO meanwhile, opening it does not wait.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return openFailure(errno);
+    }
+    const bool stillRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return stillRegular ? std::string() : "it is not a regular file any more";
+}
+
 }  // namespace
 
 cv::Mat loadReferencePicture(const std::string& path, std::string& why) {
-    return decodeBounded([&path] { return asBgr(cv::imread(path, cv::IMREAD_COLOR)); }, why);
+    why = refusalBeforeReading(path);
+    if (!why.empty()) {
+        return cv::Mat();
+    }
+    cv::Mat picture =
+        decodeBounded([&path] { return asBgr(cv::imread(path, cv::IMREAD_COLOR)); }, why);
+    if (picture.empty() && why.empty()) {
+        why = kUndecodable;
+    }
+    return picture;
 }
 
 cv::Mat decodeReferencePicture(const std::vector<uchar>& bytes, std::string& why) {
-    return decodeBounded([&bytes] { return asBgr(cv::imdecode(bytes, cv::IMREAD_COLOR)); }, why);
+    cv::Mat picture =
+        decodeBounded([&bytes] { return asBgr(cv::imdecode(bytes, cv::IMREAD_COLOR)); }, why);
+    if (picture.empty() && why.empty()) {
+        why = kUndecodable;
+    }
+    return picture;
 }
 
 }  // namespace camsteer

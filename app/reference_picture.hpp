@@ -14,8 +14,8 @@ constexpr long long kMaxReferencePixels = 1LL << 25;
 
 // Loads the reference picture as the program does: any format the image library reads, as
 // 8-bit BGR (grey pictures widened, alpha and depth beyond 8 bits dropped). A picture with
-// more than kMaxReferencePixels is refused before its pixels are decoded. Empty on failure;
-// `why` then holds a one-line reason when there is more to say than "cannot be read".
+// more than kMaxReferencePixels is refused before its pixels are decoded, anything but a
+// regular file before it is opened. Empty on failure, with a one-line reason in `why`.
 cv::Mat loadReferencePicture(const std::string& path, std::string& why);
 // The same for a picture already in memory.
 cv::Mat decodeReferencePicture(const std::vector<uchar>& bytes, std::string& why);

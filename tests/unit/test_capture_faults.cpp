@@ -28,13 +28,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using testing::RecordingKeyboard;
 
-enum class Failure { kReadFails, kReadHangsThenFails, kEmptyFrames };
+enum class Failure { kReadFails, kReadHangsThenFails, kReadBlocks, kEmptyFrames };
 
 // What the test can see of a source the Capture owns.
 struct SourceLog {
     std::atomic<int> reads{0};
     std::atomic<int> delivered{0};
     std::atomic<Clock::rep> lastFrameAt{0};
+    std::atomic<bool> blocking{false};
 };
 
 class FailingSource : public FrameSource {
@@ -57,6 +58,11 @@ class FailingSource : public FrameSource {
                 return false;
             case Failure::kReadHangsThenFails:
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                return false;
+            case Failure::kReadBlocks:  // a camera that stalls without going away
+                log_->blocking = true;
+                std::this_thread::sleep_for(std::chrono::seconds(2));
+                log_->blocking = false;
                 return false;
             case Failure::kEmptyFrames:
                 frame.release();
@@ -86,6 +92,7 @@ TEST(CaptureLoss, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {
     const Case cases[] = {
         {"unplugged after 5 frames", 5, Failure::kReadFails},
         {"hung after 5 frames", 5, Failure::kReadHangsThenFails},
+        {"stalled after 5 frames, the read blocking", 5, Failure::kReadBlocks},
         {"empty frames after 5 frames", 5, Failure::kEmptyFrames},
         {"unplugged before the first frame", 0, Failure::kReadFails},
     };
@@ -108,10 +115,13 @@ TEST(CaptureLoss, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {
             c.frames > 0 ? Clock::time_point(Clock::duration(log->lastFrameAt.load())) : started;
         EXPECT_GE(std::chrono::duration<double>(Clock::now() - lastGood).count(), timeout)
             << "called lost before the timeout";
+        EXPECT_EQ(c.failure == Failure::kReadBlocks, log->blocking.load())
+            << "a blocked read must not hide the loss until it returns";
         EXPECT_EQ(c.frames, callbacks.load());
         EXPECT_EQ(c.frames, capture.framesDelivered());
 
-        // The thread has ended: the source is read no more.
+        // The thread has ended (or ends when the blocked read returns): the source is read no
+        // more.
         const int reads = log->reads;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(reads, log->reads.load());

@@ -5,12 +5,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "platform/key_watchdog.hpp"
 #include "platform/keyboard_xtest.hpp"
+#include "tests/common/poll_until.hpp"
 #include "tests/common/xvfb.hpp"
 
 // Last: Xlib's macros must not meet the headers above.
@@ -28,18 +28,6 @@ bool keyDown(Display* display, KeySym keysym) {
     XQueryKeymap(display, keys);
     const KeyCode code = XKeysymToKeycode(display, keysym);
     return (keys[code / 8] & (1 << (code % 8))) != 0;
-}
-
-template <typename Done>
-bool within(std::chrono::milliseconds bound, Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 int openDescriptors(pid_t pid) {
@@ -83,13 +71,14 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
         keyboard->flush();
         const unsigned char upAndLeft = 0b101;  // kSteeringKeys: up, down, left, ...
         ASSERT_EQ(write(watchdog->fd(), &upAndLeft, 1), 1);
-        ASSERT_TRUE(within(std::chrono::seconds(5),
-                           [&] { return keyDown(observer, XK_Up) && keyDown(observer, XK_Left); }));
+        ASSERT_TRUE(
+            test::pollUntil([&] { return keyDown(observer, XK_Up) && keyDown(observer, XK_Left); },
+                            std::chrono::seconds(5)));
         // Its own process group, and no descriptor beyond its standard streams and its own
         // display connection: it keeps no key device or display socket of ours alive.
         EXPECT_NE(getpgid(watchdog->pid()), getpgid(0));
-        EXPECT_TRUE(
-            within(std::chrono::seconds(5), [&] { return openDescriptors(watchdog->pid()) == 4; }))
+        EXPECT_TRUE(test::pollUntil([&] { return openDescriptors(watchdog->pid()) == 4; },
+                                    std::chrono::seconds(5)))
             << openDescriptors(watchdog->pid()) << " descriptors open";
 
         const pid_t pid = watchdog->pid();
@@ -99,9 +88,10 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
             const unsigned char none = 0;
             ASSERT_EQ(write(watchdog->fd(), &none, 1), 1);
         }
-        EXPECT_TRUE(within(std::chrono::seconds(2), [&] {
-            return !keyDown(observer, XK_Up) && !keyDown(observer, XK_Left);
-        })) << "the keys stayed down";
+        EXPECT_TRUE(test::pollUntil(
+            [&] { return !keyDown(observer, XK_Up) && !keyDown(observer, XK_Left); },
+            std::chrono::seconds(2)))
+            << "the keys stayed down";
         EXPECT_EQ(waitpid(pid, nullptr, WNOHANG) == 0, !c.closePipe)
             << "the watchdog must end exactly when the pipe breaks";
         watchdog.reset();

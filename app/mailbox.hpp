@@ -10,17 +10,28 @@
 namespace camsteer {
 
 // Hands the newest finished picture from the capture thread to the main thread, which alone
-// may make window calls. Older pictures not yet shown are simply replaced. Two buffers take
-// turns, so after the first frames no picture allocates.
+// may make window calls. Older pictures not yet shown are simply replaced. Three buffers take
+// turns (the poster's, the pending one, the taker's), so after the first frames no picture
+// allocates.
 class LatestPicture {
   public:
+    // Copies `picture` in.
     void post(const cv::Mat& picture) {
         std::lock_guard<std::mutex> guard(lock_);
         picture.copyTo(pending_);
         fresh_ = true;
     }
 
-    // Moves the newest picture into `out` when one came since the last take.
+    // Takes `picture` over without copying it: `picture` comes back holding a buffer no longer
+    // in use (an older picture, or empty at first), for the next picture to be drawn into.
+    void handOver(cv::Mat& picture) {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::swap(picture, pending_);
+        fresh_ = true;
+    }
+
+    // Moves the newest picture into `out` when one came since the last take. `out`'s previous
+    // buffer goes back into circulation, so the taker keeps no other reference to it.
     bool take(cv::Mat& out) {
         std::lock_guard<std::mutex> guard(lock_);
         if (!fresh_) {

@@ -211,7 +211,7 @@ void BM_FrameRoad(benchmark::State& state) {
         Capture::prepare(raw, cv::Size(kWidth, kHeight), scaled, frame);
         onFrame(*shell, frame);
         cv::flip(frame, upright, 0);
-        shell->cameraPicture.post(upright);
+        shell->cameraPicture.handOver(upright);
     }
     if (!shell->frameOk) {
         state.SkipWithError("frame refused");
@@ -307,7 +307,7 @@ void BM_FrameToKey(benchmark::State& state) {
     capture.setRenderingSize(kWidth, kHeight);
     ShellState& s = *shell;
     capture.setCallback([&s](cv::Mat& frame) { onFrame(s, frame); });
-    capture.setRender([&s](const cv::Mat& upright) { s.cameraPicture.post(upright); });
+    capture.setRender([&s](cv::Mat& upright) { s.cameraPicture.handOver(upright); });
     std::string why;
     if (!capture.init(why) || !capture.start()) {
         state.SkipWithError(("capture does not start: " + why).c_str());

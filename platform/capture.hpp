@@ -48,10 +48,13 @@ std::unique_ptr<FrameSource> makeVideoFileSource(const std::string& path);
 // Runs a frame source on a capture thread of its own. Each frame is scaled to the rendering
 // size, turned bottom-up (row 0 at the bottom) and handed to the frame callback, which may
 // change it in place; the result is turned upright again and handed to the render callback.
+// The render callback may keep the upright picture by swapping it for a buffer of its own (a
+// picture mailbox does, to hand it on without a copy); the next frame is turned into whatever
+// buffer it leaves.
 class Capture {
   public:
     using FrameCallback = std::function<void(cv::Mat& bottomUpFrame)>;
-    using RenderCallback = std::function<void(const cv::Mat& uprightFrame)>;
+    using RenderCallback = std::function<void(cv::Mat& uprightFrame)>;
 
     Capture() = default;
     Capture(const Capture&) = delete;

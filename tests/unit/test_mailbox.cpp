@@ -15,11 +15,18 @@ TEST(MailboxConcurrency, TakerGetsWholePicturesNewerEachTime) {
     LatestPicture mailbox;
     constexpr int kPictures = 2000;
     std::thread poster([&] {
-        cv::Mat picture(240, 320, CV_8UC3);
+        cv::Mat picture;
         for (int i = 1; i <= kPictures; ++i) {
             // Every pixel carries the picture's number, so a torn picture shows two numbers.
+            picture.create(240, 320, CV_8UC3);
             picture.setTo(cv::Scalar(i & 0xff, (i >> 8) & 0xff, 0));
-            mailbox.post(picture);
+            // Both ways in: a handed-over buffer comes back to be drawn on while the taker may
+            // still be reading the picture before it.
+            if (i % 2 == 0) {
+                mailbox.post(picture);
+            } else {
+                mailbox.handOver(picture);
+            }
         }
     });
 

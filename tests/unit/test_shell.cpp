@@ -181,7 +181,7 @@ TEST(OnFrame, AFailedFrameRedrawsTheDirectionFromThePreviousResults) {
                           cv::NORM_INF));
 }
 
-TEST(LatestPicture, GivesTheNewestOnceAndReusesTwoBuffers) {
+TEST(LatestPicture, GivesTheNewestOnceAndReusesItsBuffers) {
     LatestPicture box;
     cv::Mat out;
     EXPECT_FALSE(box.take(out));
@@ -199,6 +199,21 @@ TEST(LatestPicture, GivesTheNewestOnceAndReusesTwoBuffers) {
         buffers.insert(out.data);
     }
     EXPECT_LE(buffers.size(), 2u);
+
+    // Handed over, a picture reaches the taker without a copy; three buffers circulate.
+    buffers.clear();
+    cv::Mat canvas;
+    for (int i = 0; i < 10; ++i) {
+        canvas.create(4, 4, CV_8UC3);
+        canvas.setTo(cv::Scalar::all(i));
+        const uchar* drawn = canvas.data;
+        box.handOver(canvas);
+        ASSERT_TRUE(box.take(out));
+        EXPECT_EQ(drawn, out.data);
+        EXPECT_EQ(cv::Vec3b(i, i, i), out.at<cv::Vec3b>(3, 3));
+        buffers.insert(out.data);
+    }
+    EXPECT_LE(buffers.size(), 3u);
 }
 
 TEST(ImagesDir, WorkingDirectoryComesFirst) {

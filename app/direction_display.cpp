@@ -35,25 +35,40 @@ int chooseArrow(const DirectionFlags& f) {
     return index;
 }
 
-void drawDirection(cv::Mat& picture, cv::Point centre, double coverage, int nearPos, int farPos,
-                   cv::Size captureSize) {
-    const int pw = picture.cols;
-    const int ph = picture.rows;
+DirectionMarks directionMarks(int arrow, cv::Point centre, double coverage, int nearPos, int farPos,
+                              cv::Size captureSize, cv::Size pictureSize) {
+    const int pw = pictureSize.width;
+    const int ph = pictureSize.height;
     const double x = centre.x;
     const double y = centre.y;
+    DirectionMarks marks;
+    marks.arrow = arrow;
     // Real values become pixel coordinates by truncation; y is turned over because the frame's
     // rows count from the bottom and the picture's from the top.
-    const cv::Point marker(static_cast<int>(x / captureSize.width * pw),
-                           static_cast<int>(ph - ph * (y / captureSize.height)));
-    cv::circle(picture, marker, 3, cv::Scalar(0, 255, 0), cv::FILLED, cv::LINE_8);
-    cv::rectangle(picture, cv::Point(pw - 10, static_cast<int>(coverage * ph)), cv::Point(pw, ph),
+    marks.marker = cv::Point(static_cast<int>(x / captureSize.width * pw),
+                             static_cast<int>(ph - ph * (y / captureSize.height)));
+    marks.barTop = static_cast<int>(coverage * ph);
+    marks.nearY = ph * nearPos / 100;
+    marks.farY = ph * farPos / 100;
+    return marks;
+}
+
+void drawDirection(cv::Mat& picture, const DirectionMarks& marks) {
+    const int pw = picture.cols;
+    const int ph = picture.rows;
+    cv::circle(picture, marks.marker, 3, cv::Scalar(0, 255, 0), cv::FILLED, cv::LINE_8);
+    cv::rectangle(picture, cv::Point(pw - 10, marks.barTop), cv::Point(pw, ph),
                   cv::Scalar(255, 100, 0), cv::FILLED, cv::LINE_8);
-    const int nearY = ph * nearPos / 100;
-    const int farY = ph * farPos / 100;
-    cv::line(picture, cv::Point(pw - 15, nearY), cv::Point(pw, nearY), cv::Scalar(0, 0, 0), 1,
-             cv::LINE_8);
-    cv::line(picture, cv::Point(pw - 15, farY), cv::Point(pw, farY), cv::Scalar(0, 0, 0), 1,
-             cv::LINE_8);
+    for (const int tickY : {marks.nearY, marks.farY}) {
+        cv::line(picture, cv::Point(pw - 15, tickY), cv::Point(pw, tickY), cv::Scalar(0, 0, 0), 1,
+                 cv::LINE_8);
+    }
+}
+
+void drawDirection(cv::Mat& picture, cv::Point centre, double coverage, int nearPos, int farPos,
+                   cv::Size captureSize) {
+    drawDirection(picture, directionMarks(kDefaultArrow, centre, coverage, nearPos, farPos,
+                                          captureSize, picture.size()));
 }
 
 }  // namespace camsteer

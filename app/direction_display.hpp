@@ -18,9 +18,32 @@ extern const std::array<const char*, kArrowCount> kArrowFiles;
 // The picture for a set of flags: a diagonal beats its two sides, back beats forward.
 int chooseArrow(const DirectionFlags& flags);
 
-// Draws onto `picture` (a copy of the chosen arrow): the tracked point as a green dot, the
-// coverage as a bar down the right edge, and ticks for the Near and Far positions (0..100).
-// `captureSize` is the frame size the centre refers to; its rows count from the bottom.
+// What the "Output" picture shows, in its own pixels: the arrow, the tracked point's marker, the
+// top of the coverage bar down the right edge and the rows of the Near and Far ticks. Equal
+// marks draw identical pictures, so a picture is redrawn only when its marks change.
+struct DirectionMarks {
+    int arrow = kDefaultArrow;
+    cv::Point marker;
+    int barTop = 0;
+    int nearY = 0;
+    int farY = 0;
+
+    bool operator==(const DirectionMarks& o) const {
+        return arrow == o.arrow && marker == o.marker && barTop == o.barTop && nearY == o.nearY &&
+               farY == o.farY;
+    }
+    bool operator!=(const DirectionMarks& o) const { return !(*this == o); }
+};
+
+// The marks for a picture of `pictureSize`: `centre` refers to a frame of `captureSize` whose
+// rows count from the bottom; `coverage` is 0..1, Near and Far positions 0..100.
+DirectionMarks directionMarks(int arrow, cv::Point centre, double coverage, int nearPos, int farPos,
+                              cv::Size captureSize, cv::Size pictureSize);
+
+// Draws the marks onto `picture` (a copy of the marks' arrow): the tracked point as a green dot,
+// the coverage as a bar down the right edge, and the Near and Far ticks.
+void drawDirection(cv::Mat& picture, const DirectionMarks& marks);
+// The same for a centre, coverage and positions as directionMarks() takes them.
 void drawDirection(cv::Mat& picture, cv::Point centre, double coverage, int nearPos, int farPos,
                    cv::Size captureSize);
 

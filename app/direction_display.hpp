@@ -15,6 +15,9 @@ constexpr int kDefaultArrow = 4;
 // row 0 down, column 0 left), 9 is forward and 10 back.
 extern const std::array<const char*, kArrowCount> kArrowFiles;
 
+// The loaded pictures, in the same order.
+using ArrowSet = std::array<cv::Mat, kArrowCount>;
+
 // The picture for a set of flags: a diagonal beats its two sides, back beats forward.
 int chooseArrow(const DirectionFlags& flags);
 

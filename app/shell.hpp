@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -10,28 +9,28 @@
 
 #include "app/direction_display.hpp"
 #include "app/mailbox.hpp"
-#include "platform/capture.hpp"
+#include "app/settings_panel.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
+
+// The three windows.
+inline constexpr const char* kMainWindow = "Camsteer";
+inline constexpr const char* kOutputWindow = "Output";
+inline constexpr const char* kHistogramWindow = "Histogram";
 
 // Everything the shell owns for the length of a run.
 struct ShellState {
     int captureWidth = 320;
     int captureHeight = 240;
-    std::array<cv::Mat, kArrowCount> arrowSet;
+    ArrowSet arrowSet;
     std::atomic<int> currentArrow{kDefaultArrow};
     cv::Mat referenceImage;
     std::unique_ptr<Tracker> tracker;
     std::atomic<bool> frameOk{true};
 
-    // Trackbar positions; Near and Far are also read by the direction display.
-    std::atomic<int> vminPos{0};
-    std::atomic<int> sminPos{0};
-    std::atomic<int> vmaxPos{0};
-    std::atomic<int> trackMinPos{0};
-    std::atomic<int> nearPos{0};
-    std::atomic<int> farPos{0};
+    // The six trackbar positions (settings_panel.hpp); the direction display reads Near and Far.
+    TrackbarPositions positions;
 
     // Finished pictures on their way from the capture thread to the windows.
     LatestPicture cameraPicture;
@@ -45,33 +44,10 @@ struct ShellState {
     std::function<void(const cv::Mat&)> showHistogram;
 };
 
-// The six trackbars, in the order they appear under "Camsteer".
-enum class Trackbar { Vmin, Smin, Vmax, TrackMin, Near, Far };
-struct TrackbarInfo {
-    Trackbar which;
-    const char* name;
-    int maximum;
-};
-extern const std::array<TrackbarInfo, 6> kTrackbars;
-
-// Sets every position from the tracker's current settings (fractions x 100, truncated).
-void initTrackbarPositions(ShellState& shell);
-int trackbarPosition(const ShellState& shell, Trackbar which);
-// What moving a trackbar does: store the position and the setting it stands for; the colour
-// band ones rebuild the hue model and show its new picture. A position equal to the current
-// setting changes nothing.
-void applyTrackbar(ShellState& shell, Trackbar which, int position);
-// Creates the six trackbars on "Camsteer" (main thread, window system present).
-void createSettingsPanel(ShellState& shell);
-
 // The per-frame work of the capture thread: the tracker's pass, then the direction display.
 void onFrame(ShellState& shell, cv::Mat& frame);
 // Chooses and draws the direction picture from the tracker's latest results and posts it.
 void showDirection(ShellState& shell);
-
-// Finds the folder the arrow pictures are loaded from: images/ in the working directory first,
-// then the installed data folder. Empty when none holds them.
-std::string findImagesDir();
 
 struct ShellOptions {
     const char* programName = "camsteer";
@@ -79,6 +55,9 @@ struct ShellOptions {
     // Null for the camera; otherwise the clip argument's position on the command line.
     int clipArgument = 0;
 };
+
+// One line on standard error, prefixed with the running program's name.
+void diagnose(const ShellOptions& options, const std::string& what);
 
 // The whole program: start-up, key loop, shutdown. Returns the exit status.
 int runShell(const ShellOptions& options, int argc, char** argv);

@@ -26,6 +26,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "app/arrow_set.hpp"
 #include "app/shell.hpp"
 #include "platform/capture.hpp"
 #include "platform/keyboard.hpp"
@@ -168,13 +169,10 @@ void BM_BareKernels(benchmark::State& state) {
 // A shell as the program sets it up for frames: arrows loaded, tracker made.
 std::unique_ptr<ShellState> makeShell(benchmark::State& state) {
     auto shell = std::make_unique<ShellState>();
-    for (int i = 0; i < kArrowCount; ++i) {
-        const std::string path = std::string(CAMSTEER_SOURCE_DIR) + "/images/" + kArrowFiles[i];
-        shell->arrowSet[i] = cv::imread(path, cv::IMREAD_COLOR);
-        if (shell->arrowSet[i].empty()) {
-            state.SkipWithError(("cannot load " + path).c_str());
-            return nullptr;
-        }
+    std::string missing;
+    if (!loadArrowSet(std::string(CAMSTEER_SOURCE_DIR) + "/images", shell->arrowSet, missing)) {
+        state.SkipWithError(("cannot load " + missing).c_str());
+        return nullptr;
     }
     shell->referenceImage = referencePicture();
     shell->tracker = std::make_unique<Tracker>(shell->referenceImage, kWidth, kHeight);

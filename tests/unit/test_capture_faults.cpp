@@ -16,6 +16,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/arrow_set.hpp"
 #include "app/shell.hpp"
 #include "platform/capture.hpp"
 #include "test_support.hpp"
@@ -136,11 +137,9 @@ TEST(CaptureLoss, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {
 // the same two public calls in the same order on a capture that lost its camera.
 TEST(CaptureLoss, KeysPressedBeforeTheLossAreReleasedAtShutdown) {
     ShellState shell;
-    for (int i = 0; i < kArrowCount; ++i) {
-        shell.arrowSet[i] = cv::imread(
-            std::string(CAMSTEER_SOURCE_DIR) + "/images/" + kArrowFiles[i], cv::IMREAD_COLOR);
-        ASSERT_FALSE(shell.arrowSet[i].empty()) << kArrowFiles[i];
-    }
+    std::string missing;
+    ASSERT_TRUE(loadArrowSet(std::string(CAMSTEER_SOURCE_DIR) + "/images", shell.arrowSet, missing))
+        << missing;
     shell.referenceImage = testing::swatch(testing::kBlue);
     shell.tracker = std::make_unique<Tracker>(shell.referenceImage, 320, 240);
     RecordingKeyboard keyboard;  // capture thread while it runs, this thread after stop()

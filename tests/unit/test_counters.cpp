@@ -20,6 +20,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/arrow_set.hpp"
 #include "app/shell.hpp"
 #include "platform/capture.hpp"
 #include "test_support.hpp"
@@ -122,10 +123,8 @@ std::vector<cv::Mat> rawFrames() {
 class FrameRoad {
   public:
     FrameRoad() : raw_(rawFrames()) {
-        for (int i = 0; i < kArrowCount; ++i) {
-            shell_.arrowSet[i] = cv::imread(
-                std::string(CAMSTEER_SOURCE_DIR) + "/images/" + kArrowFiles[i], cv::IMREAD_COLOR);
-        }
+        std::string missing;
+        loadArrowSet(std::string(CAMSTEER_SOURCE_DIR) + "/images", shell_.arrowSet, missing);
         shell_.referenceImage = testing::swatch(testing::kBlue);
         shell_.tracker = std::make_unique<Tracker>(shell_.referenceImage, kWidth, kHeight);
         shell_.tracker->setKeyboard(&keyboard_);

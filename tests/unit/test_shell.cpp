@@ -6,8 +6,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "app/arrow_set.hpp"
 #include "app/direction_display.hpp"
 #include "app/mailbox.hpp"
+#include "app/settings_panel.hpp"
 #include "app/shell.hpp"
 #include "test_support.hpp"
 
@@ -102,7 +104,7 @@ TEST_F(Panel, VminAboveVmaxGivesTheSameModelAsSwapped) {
     EXPECT_EQ(255.0f, ordered.at<float>(10));  // blue only
     EXPECT_EQ(0.0f, ordered.at<float>(0));
     EXPECT_EQ(4, shown);
-    EXPECT_EQ(200, shell.vmaxPos.load());
+    EXPECT_EQ(200, shell.positions.vmaxPos.load());
 }
 
 TEST_F(Panel, SminAtTheTopGivesAnEmptyModelAndABlackHistogram) {
@@ -149,7 +151,7 @@ TEST_F(Panel, CoverageThresholdsTakeEffectOnTheNextFrame) {
     f = near.clone();
     ASSERT_TRUE(t.processFrame(f));
     EXPECT_FALSE(t.directions().forward);
-    EXPECT_EQ(100, shell.nearPos.load());
+    EXPECT_EQ(100, shell.positions.nearPos.load());
 }
 
 TEST(OnFrame, AFailedFrameRedrawsTheDirectionFromThePreviousResults) {

@@ -1,0 +1,67 @@
+#include "app/key_loop.hpp"
+
+#include <opencv2/highgui.hpp>
+
+#include "app/key_release_guard.hpp"
+
+namespace camsteer {
+
+namespace {
+
+constexpr int kEscape = 27;
+
+// What the toolkit's wait gives for a key press that ends the run. -1 means no key came, so an
+// idle loop never stops here. 0 is a key press the toolkit cannot name: with this (Qt) build a
+// key that is not plain Latin-1 is reported by its X keysym and waitKey keeps only the low byte,
+// so a key without a keysym, or one whose keysym ends in 00, reads as 0. The program has always
+// ended on that as on Escape, and keeps doing so rather than let such a key go unnoticed.
+bool endsTheRun(int key) {
+    return key == 0 || key == kEscape;
+}
+
+void showPendingPictures(ShellState& shell, cv::Mat& camera, cv::Mat& output) {
+    if (shell.cameraPicture.take(camera)) {
+        cv::imshow(kMainWindow, camera);
+    }
+    if (shell.outputPicture.take(output)) {
+        cv::imshow(kOutputWindow, output);
+    }
+}
+
+bool mainWindowClosed() {
+    return cv::getWindowProperty(kMainWindow, cv::WND_PROP_VISIBLE) < 1.0;
+}
+
+}  // namespace
+
+void runKeyLoop(ShellState& shell, const Capture& capture) {
+    Tracker& tracker = *shell.tracker;
+    cv::Mat cameraShown;
+    cv::Mat outputShown;
+    for (;;) {
+        // The toolkit's timed wait looks for events every millisecond, which alone costs a few
+        // percent of a core. So the wait for a key is split: a 1 ms wait dispatches what the
+        // window system has queued (keys, trackbar moves, repaints), then the loop sleeps until
+        // the next frame's pictures or the rest of the 10 ms, whichever comes first. A key
+        // pressed meanwhile stays queued for the next turn.
+        const int key = cv::waitKey(1);
+        if (endsTheRun(key)) {
+            return;
+        }
+        // Checked before anything is shown: showing a picture in the window the user has just
+        // closed would open it again.
+        if (mainWindowClosed()) {
+            return;
+        }
+        if (key == 'B' || key == 'b') {
+            tracker.maskView = !tracker.maskView.load();
+        }
+        showPendingPictures(shell, cameraShown, outputShown);
+        if (!shell.frameOk || stopSignal() != 0 || capture.lost()) {
+            return;
+        }
+        shell.picturesReady.waitFor(std::chrono::milliseconds(9));
+    }
+}
+
+}  // namespace camsteer

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/capture.hpp"
+#include "platform/keyboard.hpp"
+
+namespace camsteer {
+
+// Makes SIGINT, SIGTERM and SIGHUP end the run through its normal shutdown (so the keys are
+// released), and a broken display connection an error instead of the end of the process.
+void installSignalHandlers();
+
+// The signal that asked the run to end, 0 while none did. The key loop looks at it every turn.
+int stopSignal();
+
+// From capture start to the end of the run, on every way out (return, exception, or exit()
+// called from under the key loop): capture stops first, so no frame can press a key again,
+// then the six keys are released.
+class CaptureRun {
+  public:
+    CaptureRun(Capture& capture, Keyboard* keyboard);
+    ~CaptureRun() { finish(); }
+    CaptureRun(const CaptureRun&) = delete;
+    CaptureRun& operator=(const CaptureRun&) = delete;
+    // Stops capture and releases the keys now; later calls do nothing.
+    void finish();
+};
+
+}  // namespace camsteer

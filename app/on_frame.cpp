@@ -1,0 +1,30 @@
+#include <cstdio>
+
+#include "app/shell.hpp"
+
+namespace camsteer {
+
+void showDirection(ShellState& shell) {
+    const Tracker& tracker = *shell.tracker;
+    const int index = chooseArrow(tracker.directions());
+    shell.currentArrow = index;
+    shell.arrowSet[index].copyTo(shell.directionPicture);
+    drawDirection(shell.directionPicture, tracker.centre(), tracker.coverage(),
+                  shell.positions.nearPos, shell.positions.farPos,
+                  cv::Size(shell.captureWidth, shell.captureHeight));
+    shell.outputPicture.post(shell.directionPicture);
+}
+
+void onFrame(ShellState& shell, cv::Mat& frame) {
+    try {
+        shell.frameOk = shell.tracker->processFrame(frame);
+    } catch (const cv::Exception& e) {
+        // An image operation that throws would otherwise end the process from the capture
+        // thread with no key released; treat it as a failed frame instead.
+        std::fprintf(stderr, "camsteer: frame failed in the image library: %s\n", e.what());
+        shell.frameOk = false;
+    }
+    showDirection(shell);
+}
+
+}  // namespace camsteer

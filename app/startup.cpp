@@ -1,0 +1,202 @@
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/highgui.hpp>
+
+#include "app/arrow_set.hpp"
+#include "app/display_check.hpp"
+#include "app/key_loop.hpp"
+#include "app/key_release_guard.hpp"
+#include "app/reference_picture.hpp"
+#include "app/shell.hpp"
+#include "platform/keyboard.hpp"
+
+namespace camsteer {
+
+namespace {
+
+// Quietens the libraries and fixes the process-wide settings before anything else runs.
+void prepareProcess() {
+    if (std::getenv("OPENCV_LOG_LEVEL") == nullptr) {
+        // The library's own warnings (a file it cannot decode, a camera property it cannot set)
+        // would only repeat what our one-line messages already say.
+        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+    }
+    // Likewise the video decoder's complaints about a clip it cannot read: our one line says it.
+    // Read when the decoder is first used, so setting it here is in time.
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    // A single-threaded pipeline leaves the other cores to the game being steered. The library's
+    // own workers would not even make a 320 x 240 pass faster, only dearer in CPU time
+    // (docs/performance.md; the bench's ProcessFrameLibraryThreads keeps the figure current).
+    cv::setNumThreads(1);
+    installSignalHandlers();
+}
+
+// The reference picture and the clip argument; false (after saying why) when the run cannot
+// start with them.
+bool loadArguments(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
+    if (argc < 2) {
+        std::printf("No histogram source image specified.\n");
+        return false;
+    }
+    std::string refusal;
+    shell.referenceImage = loadReferencePicture(argv[1], refusal);
+    if (shell.referenceImage.empty()) {
+        std::printf("Couldn't load histogram: %s\n", argv[1]);
+        if (!refusal.empty()) {
+            diagnose(options, std::string(argv[1]) + ": " + refusal);
+        }
+        return false;
+    }
+    if (options.clipArgument > 0 && argc <= options.clipArgument) {
+        diagnose(options,
+                 "no clip given; usage: " + std::string(options.programName) + " REFERENCE CLIP");
+        return false;
+    }
+    return true;
+}
+
+// The key backend, when this program sends keys; none (after saying why) when no backend
+// opens, and the run goes on without keys.
+std::unique_ptr<Keyboard> openKeys(Tracker& tracker, const ShellOptions& options) {
+    if (!options.sendKeys) {
+        return nullptr;
+    }
+    KeyboardChoice choice = openKeyboard();
+    if (!choice.keyboard) {
+        for (const std::string& failure : choice.failures) {
+            diagnose(options, failure);
+        }
+        diagnose(options, "no key output: tracking and windows run, but no key is sent");
+    }
+    tracker.setKeyboard(choice.keyboard.get());
+    tracker.sendKeysEnabled = true;
+    return std::move(choice.keyboard);
+}
+
+// The three windows with their first pictures, the settings panel, and the windows' places.
+void openWindows(ShellState& shell) {
+    const int windowFlags = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
+    cv::namedWindow(kMainWindow, windowFlags);
+    cv::namedWindow(kOutputWindow, windowFlags);
+    cv::imshow(kOutputWindow, shell.arrowSet[shell.currentArrow]);
+    cv::namedWindow(kHistogramWindow, windowFlags);
+    cv::imshow(kHistogramWindow, shell.tracker->histogramPicture());
+    shell.showHistogram = [](const cv::Mat& picture) { cv::imshow(kHistogramWindow, picture); };
+
+    createSettingsPanel(shell);
+
+    cv::moveWindow(kMainWindow, 50, 50);
+    cv::moveWindow(kOutputWindow, shell.captureWidth + 65, 50);
+    cv::moveWindow(kHistogramWindow, shell.captureWidth + 65, 320);
+}
+
+// The frame source (camera, or the clip for the replay program) and where frames go.
+void configureCapture(ShellState& shell, const ShellOptions& options, char** argv,
+                      Capture& capture) {
+    if (options.clipArgument > 0) {
+        capture.setSource(makeVideoFileSource(argv[options.clipArgument]));
+    } else {
+        countCameras();
+        capture.setSource(makeCameraSource(1, shell.captureWidth, shell.captureHeight));
+    }
+    capture.setRenderingSize(shell.captureWidth, shell.captureHeight);
+    capture.setCallback([&shell](cv::Mat& frame) { onFrame(shell, frame); });
+    capture.setRender([&shell](const cv::Mat& upright) {
+        shell.cameraPicture.post(upright);
+        shell.picturesReady.notify();
+    });
+}
+
+// After the key loop: says why the run ended when that was a fault, releases the keys, closes
+// the windows and frees the pictures. Returns the exit status.
+int shutDown(ShellState& shell, const ShellOptions& options, const Capture& capture,
+             CaptureRun& running) {
+    if (!shell.frameOk) {
+        std::printf("Error processing video frame\n");
+        std::fflush(stdout);
+    }
+    running.finish();
+
+    int status = 0;
+    if (capture.lost()) {
+        diagnose(options, "lost " + capture.describe() +
+                              ": no frame for over a second; check its connection and start "
+                              "again");
+        status = 1;
+    } else if (stopSignal() != 0) {
+        status = 128 + stopSignal();
+    }
+
+    cv::destroyAllWindows();
+    shell.tracker.reset();
+    shell.referenceImage.release();
+    for (cv::Mat& arrow : shell.arrowSet) {
+        arrow.release();
+    }
+    return status;
+}
+
+// The start-up steps in order, the key loop, then shutdown.
+int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
+    shell.captureWidth = 320;
+    shell.captureHeight = 240;
+
+    // The arrows are loaded first; a missing one is reported once the arguments are known good.
+    const std::string imagesDir = findImagesDir();
+    std::string missingArrow;
+    loadArrowSet(imagesDir.empty() ? "images" : imagesDir, shell.arrowSet, missingArrow);
+    shell.currentArrow = kDefaultArrow;
+
+    if (!loadArguments(shell, options, argc, argv)) {
+        return 1;
+    }
+    if (!missingArrow.empty()) {
+        diagnose(options, "cannot load the arrow picture " + missingArrow +
+                              "; run from the folder that holds images/, or reinstall camsteer");
+        return 1;
+    }
+    std::string why;
+    if (!windowSystemReachable(why)) {
+        diagnose(options, why);
+        return 1;
+    }
+
+    shell.tracker =
+        std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
+    const std::unique_ptr<Keyboard> keyboard = openKeys(*shell.tracker, options);
+    openWindows(shell);
+
+    Capture capture;
+    configureCapture(shell, options, argv, capture);
+    if (!capture.init(why)) {
+        diagnose(options, why);
+        return 1;
+    }
+    CaptureRun running(capture, keyboard.get());
+    capture.start();
+
+    runKeyLoop(shell, capture);
+    return shutDown(shell, options, capture, running);
+}
+
+}  // namespace
+
+void diagnose(const ShellOptions& options, const std::string& what) {
+    std::fprintf(stderr, "%s: %s\n", options.programName, what.c_str());
+}
+
+int runShell(const ShellOptions& options, int argc, char** argv) {
+    prepareProcess();
+    ShellState shell;
+    try {
+        return run(shell, options, argc, argv);
+    } catch (const std::exception& e) {
+        diagnose(options, std::string("stopped by an unexpected error: ") + e.what());
+        return 1;
+    }
+}
+
+}  // namespace camsteer

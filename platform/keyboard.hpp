@@ -18,9 +18,31 @@ enum VirtualKey : int {
     kVkSubtract = 109,  // keypad minus
 };
 
-// The six keys in the order the tracker sends them: up, down, left, right, forward, back.
-constexpr std::array<int, 6> kSteeringKeys = {kVkUp,    kVkDown, kVkLeft,
-                                              kVkRight, kVkAdd,  kVkSubtract};
+// The six steering keys in the order the tracker sends them. Every table with one entry per
+// steering key (the tracker's flags, the codes below, the backends' own codes) is indexed by it.
+enum SteeringKey : int {
+    kSteerUp,
+    kSteerDown,
+    kSteerLeft,
+    kSteerRight,
+    kSteerForward,
+    kSteerBack,
+    kSteeringKeyCount
+};
+
+// The virtual-key code of each steering key.
+constexpr std::array<int, kSteeringKeyCount> kSteeringKeys = {kVkUp,    kVkDown, kVkLeft,
+                                                              kVkRight, kVkAdd,  kVkSubtract};
+
+// The steering key a virtual-key code stands for; kSteeringKeyCount for any other code.
+constexpr SteeringKey steeringKeyOf(int virtualKey) {
+    for (int k = 0; k < kSteeringKeyCount; ++k) {
+        if (kSteeringKeys[k] == virtualKey) {
+            return static_cast<SteeringKey>(k);
+        }
+    }
+    return kSteeringKeyCount;
+}
 
 // System-wide keystroke injection. One instance is used from one thread at a time
 // (the capture thread while frames run, the main thread at shutdown).

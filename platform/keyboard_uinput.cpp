@@ -4,6 +4,7 @@
 #include <libevdev/libevdev.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,15 +13,9 @@ namespace camsteer {
 
 namespace {
 
-struct KeyMapping {
-    int virtualKey;
-    int evdevCode;
-};
-
-constexpr KeyMapping kEvdevKeys[] = {
-    {kVkUp, KEY_UP},       {kVkDown, KEY_DOWN},  {kVkLeft, KEY_LEFT},
-    {kVkRight, KEY_RIGHT}, {kVkAdd, KEY_KPPLUS}, {kVkSubtract, KEY_KPMINUS},
-};
+// The evdev code of each steering key.
+constexpr std::array<int, kSteeringKeyCount> kEvdevKeys = {KEY_UP,    KEY_DOWN,   KEY_LEFT,
+                                                           KEY_RIGHT, KEY_KPPLUS, KEY_KPMINUS};
 
 input_event makeEvent(int type, int code, int value) {
     input_event event{};  // the kernel stamps the time itself
@@ -33,12 +28,8 @@ input_event makeEvent(int type, int code, int value) {
 }  // namespace
 
 int evdevKeyCode(int virtualKey) {
-    for (const KeyMapping& mapping : kEvdevKeys) {
-        if (mapping.virtualKey == virtualKey) {
-            return mapping.evdevCode;
-        }
-    }
-    return KEY_RESERVED;
+    const SteeringKey key = steeringKeyOf(virtualKey);
+    return key == kSteeringKeyCount ? KEY_RESERVED : kEvdevKeys[key];
 }
 
 void UinputEventWriter::key(int evdevCode, bool down) {
@@ -140,9 +131,8 @@ std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason) {
     libevdev_set_name(description, kUinputDeviceName);
     libevdev_set_id_bustype(description, BUS_VIRTUAL);
     libevdev_enable_event_type(description, EV_KEY);
-    for (const KeyMapping& mapping : kEvdevKeys) {
-        libevdev_enable_event_code(description, EV_KEY, static_cast<unsigned>(mapping.evdevCode),
-                                   nullptr);
+    for (int evdevCode : kEvdevKeys) {
+        libevdev_enable_event_code(description, EV_KEY, static_cast<unsigned>(evdevCode), nullptr);
     }
     libevdev_uinput* device = nullptr;
     const int result =

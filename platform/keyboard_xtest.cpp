@@ -26,15 +26,9 @@ struct XTestConnectionState {
 
 namespace {
 
-struct KeysymMapping {
-    int virtualKey;
-    KeySym keysym;
-};
-
-constexpr KeysymMapping kKeysyms[] = {
-    {kVkUp, XK_Up},       {kVkDown, XK_Down},  {kVkLeft, XK_Left},
-    {kVkRight, XK_Right}, {kVkAdd, XK_KP_Add}, {kVkSubtract, XK_KP_Subtract},
-};
+// The X keysym of each steering key.
+constexpr std::array<KeySym, kSteeringKeyCount> kKeysyms = {XK_Up,    XK_Down,   XK_Left,
+                                                            XK_Right, XK_KP_Add, XK_KP_Subtract};
 
 // Blocks SIGPIPE for the calling thread while Xlib may write to the socket. libxcb looks for
 // input (and so for a closed connection) before it writes, but a server that goes away between
@@ -159,16 +153,12 @@ void installHandlers() {
 }  // namespace
 
 unsigned long xtestKeysym(int virtualKey) {
-    for (const KeysymMapping& mapping : kKeysyms) {
-        if (mapping.virtualKey == virtualKey) {
-            return mapping.keysym;
-        }
-    }
-    return NoSymbol;
+    const SteeringKey key = steeringKeyOf(virtualKey);
+    return key == kSteeringKeyCount ? NoSymbol : kKeysyms[key];
 }
 
 XTestKeyboard::XTestKeyboard(Display* display, std::unique_ptr<XTestConnectionState> state,
-                             const std::array<unsigned char, 6>& keycodes)
+                             const std::array<unsigned char, kSteeringKeyCount>& keycodes)
     : display_(display), state_(std::move(state)), keycodes_(keycodes) {}
 
 XTestKeyboard::~XTestKeyboard() {
@@ -192,16 +182,13 @@ void XTestKeyboard::key(int virtualKey, bool down) {
     if (state_->lost) {
         return;
     }
-    for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
-        if (kSteeringKeys[i] == virtualKey) {
-            if (keycodes_[i] != 0) {
-                // Usually only queued in Xlib's buffer; a full buffer is written out.
-                SigpipeBlock noSigpipe;
-                XTestFakeKeyEvent(display_, keycodes_[i], down ? True : False, CurrentTime);
-            }
-            return;
-        }
+    const SteeringKey steeringKey = steeringKeyOf(virtualKey);
+    if (steeringKey == kSteeringKeyCount || keycodes_[steeringKey] == 0) {
+        return;
     }
+    // Usually only queued in Xlib's buffer; a full buffer is written out.
+    SigpipeBlock noSigpipe;
+    XTestFakeKeyEvent(display_, keycodes_[steeringKey], down ? True : False, CurrentTime);
 }
 
 void XTestKeyboard::flush() {
@@ -254,12 +241,12 @@ std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason) {
                     "or set up uinput instead");
     }
 
-    std::array<unsigned char, 6> keycodes{};
+    std::array<unsigned char, kSteeringKeyCount> keycodes{};
     std::string missing;
-    for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
-        const KeySym keysym = xtestKeysym(kSteeringKeys[i]);
-        keycodes[i] = XKeysymToKeycode(display, keysym);
-        if (keycodes[i] == 0) {
+    for (int k = 0; k < kSteeringKeyCount; ++k) {
+        const KeySym keysym = kKeysyms[k];
+        keycodes[k] = XKeysymToKeycode(display, keysym);
+        if (keycodes[k] == 0) {
             missing += missing.empty() ? "" : ", ";
             missing += XKeysymToString(keysym);
         }

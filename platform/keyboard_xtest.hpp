@@ -42,11 +42,11 @@ class XTestKeyboard final : public Keyboard {
   private:
     friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason);
     XTestKeyboard(_XDisplay* display, std::unique_ptr<XTestConnectionState> state,
-                  const std::array<unsigned char, 6>& keycodes);
+                  const std::array<unsigned char, kSteeringKeyCount>& keycodes);
 
     _XDisplay* display_;
     std::unique_ptr<XTestConnectionState> state_;
-    std::array<unsigned char, 6> keycodes_;  // per kSteeringKeys entry; 0: not sendable
+    std::array<unsigned char, kSteeringKeyCount> keycodes_;  // per steering key; 0: not sendable
 };
 
 // Opens its own connection to the X display named by DISPLAY and checks for XTEST. On failure

@@ -181,10 +181,15 @@ void Tracker::sendKeys() {
     if (keyboard_ == nullptr) {
         return;
     }
-    const bool flags[6] = {directions_.up,    directions_.down,    directions_.left,
-                           directions_.right, directions_.forward, directions_.back};
-    for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
-        keyboard_->key(kSteeringKeys[i], flags[i]);
+    std::array<bool, kSteeringKeyCount> flags{};
+    flags[kSteerUp] = directions_.up;
+    flags[kSteerDown] = directions_.down;
+    flags[kSteerLeft] = directions_.left;
+    flags[kSteerRight] = directions_.right;
+    flags[kSteerForward] = directions_.forward;
+    flags[kSteerBack] = directions_.back;
+    for (int k = 0; k < kSteeringKeyCount; ++k) {
+        keyboard_->key(kSteeringKeys[k], flags[k]);
     }
     keyboard_->flush();
 }

@@ -9,30 +9,30 @@ const std::array<const char*, kArrowCount> kArrowFiles = {
     "arrow_default.bmp",  "arrow_right.bmp",   "arrow_upleft.bmp",    "arrow_up.bmp",
     "arrow_upright.bmp",  "arrow_forward.bmp", "arrow_back.bmp"};
 
-int chooseArrow(const DirectionFlags& f) {
+Arrow chooseArrow(const DirectionFlags& f) {
     // Later rules override earlier ones.
-    int index = kDefaultArrow;
+    Arrow arrow = kDefaultArrow;
     if (f.up)
-        index = 7;
+        arrow = kArrowUp;
     if (f.down)
-        index = 1;
+        arrow = kArrowDown;
     if (f.left)
-        index = 3;
+        arrow = kArrowLeft;
     if (f.right)
-        index = 5;
+        arrow = kArrowRight;
     if (f.up && f.right)
-        index = 8;
+        arrow = kArrowUpRight;
     if (f.up && f.left)
-        index = 6;
+        arrow = kArrowUpLeft;
     if (f.down && f.left)
-        index = 0;
+        arrow = kArrowDownLeft;
     if (f.down && f.right)
-        index = 2;
+        arrow = kArrowDownRight;
     if (f.forward)
-        index = 9;
+        arrow = kArrowForward;
     if (f.back)
-        index = 10;
-    return index;
+        arrow = kArrowBack;
+    return arrow;
 }
 
 DirectionMarks directionMarks(int arrow, cv::Point centre, double coverage, int nearPos, int farPos,

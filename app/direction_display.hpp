@@ -8,18 +8,31 @@
 
 namespace camsteer {
 
-constexpr int kArrowCount = 11;
-constexpr int kDefaultArrow = 4;
+// The direction pictures. The first nine form the 3 x 3 grid (3 x row + column, row 0 down,
+// column 0 left), kDefaultArrow in its middle standing for no direction; then forward and back.
+enum Arrow : int {
+    kArrowDownLeft,
+    kArrowDown,
+    kArrowDownRight,
+    kArrowLeft,
+    kDefaultArrow,
+    kArrowRight,
+    kArrowUpLeft,
+    kArrowUp,
+    kArrowUpRight,
+    kArrowForward,
+    kArrowBack,
+    kArrowCount
+};
 
-// The direction pictures in index order; 0..8 form the 3 x 3 grid (3 x row + column,
-// row 0 down, column 0 left), 9 is forward and 10 back.
+// The picture files, indexed by Arrow.
 extern const std::array<const char*, kArrowCount> kArrowFiles;
 
 // The loaded pictures, in the same order.
 using ArrowSet = std::array<cv::Mat, kArrowCount>;
 
 // The picture for a set of flags: a diagonal beats its two sides, back beats forward.
-int chooseArrow(const DirectionFlags& flags);
+Arrow chooseArrow(const DirectionFlags& flags);
 
 // What the "Output" picture shows, in its own pixels: the arrow, the tracked point's marker, the
 // top of the coverage bar down the right edge and the rows of the Near and Far ticks. Equal

@@ -6,9 +6,9 @@ namespace camsteer {
 
 void showDirection(ShellState& shell) {
     const Tracker& tracker = *shell.tracker;
-    const int index = chooseArrow(tracker.directions());
-    shell.currentArrow = index;
-    shell.arrowSet[index].copyTo(shell.directionPicture);
+    const Arrow arrow = chooseArrow(tracker.directions());
+    shell.currentArrow = arrow;
+    shell.arrowSet[arrow].copyTo(shell.directionPicture);
     drawDirection(shell.directionPicture, tracker.centre(), tracker.coverage(),
                   shell.positions.nearPos, shell.positions.farPos,
                   cv::Size(shell.captureWidth, shell.captureHeight));

@@ -24,7 +24,7 @@ struct ShellState {
     int captureWidth = 320;
     int captureHeight = 240;
     ArrowSet arrowSet;
-    std::atomic<int> currentArrow{kDefaultArrow};
+    std::atomic<Arrow> currentArrow{kDefaultArrow};
     cv::Mat referenceImage;
     std::unique_ptr<Tracker> tracker;
     std::atomic<bool> frameOk{true};

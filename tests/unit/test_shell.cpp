@@ -23,21 +23,21 @@ using testing::swatch;
 TEST(DirectionDisplay, ChoosesTheArrowByTheOrderedRules) {
     struct Case {
         DirectionFlags flags;  // up, down, left, right, forward, back
-        int arrow;
+        Arrow arrow;
     };
     const Case cases[] = {
-        {{}, 4},
-        {{true, false, false, false, false, false}, 7},
-        {{false, true, false, false, false, false}, 1},
-        {{false, false, true, false, false, false}, 3},
-        {{false, false, false, true, false, false}, 5},
-        {{true, false, false, true, false, false}, 8},
-        {{true, false, true, false, false, false}, 6},
-        {{false, true, true, false, false, false}, 0},
-        {{false, true, false, true, false, false}, 2},
-        {{false, false, false, false, true, false}, 9},
-        {{false, false, false, false, false, true}, 10},
-        {{false, false, false, false, true, true}, 10},  // back beats forward
+        {{}, kDefaultArrow},
+        {{true, false, false, false, false, false}, kArrowUp},
+        {{false, true, false, false, false, false}, kArrowDown},
+        {{false, false, true, false, false, false}, kArrowLeft},
+        {{false, false, false, true, false, false}, kArrowRight},
+        {{true, false, false, true, false, false}, kArrowUpRight},
+        {{true, false, true, false, false, false}, kArrowUpLeft},
+        {{false, true, true, false, false, false}, kArrowDownLeft},
+        {{false, true, false, true, false, false}, kArrowDownRight},
+        {{false, false, false, false, true, false}, kArrowForward},
+        {{false, false, false, false, false, true}, kArrowBack},
+        {{false, false, false, false, true, true}, kArrowBack},  // back beats forward
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.arrow, chooseArrow(c.flags));
@@ -159,7 +159,7 @@ TEST(OnFrame, AFailedFrameRedrawsTheDirectionFromThePreviousResults) {
     for (cv::Mat& arrow : shell.arrowSet) {
         arrow = cv::Mat(50, 50, CV_8UC3, cv::Scalar::all(200));
     }
-    shell.arrowSet[6].setTo(cv::Scalar(10, 20, 30));  // up-left
+    shell.arrowSet[kArrowUpLeft].setTo(cv::Scalar(10, 20, 30));
     shell.referenceImage = swatch(kBlue);
     shell.tracker = std::make_unique<Tracker>(shell.referenceImage, 320, 240);
     initTrackbarPositions(shell);
@@ -167,7 +167,7 @@ TEST(OnFrame, AFailedFrameRedrawsTheDirectionFromThePreviousResults) {
     cv::Mat frame = frameWith({cv::Rect(240, 165, 70, 70)});  // the user's top-left
     onFrame(shell, frame);
     EXPECT_TRUE(shell.frameOk);
-    EXPECT_EQ(6, shell.currentArrow.load());
+    EXPECT_EQ(kArrowUpLeft, shell.currentArrow.load());
     cv::Mat first;
     ASSERT_TRUE(shell.outputPicture.take(first));
     EXPECT_EQ(cv::Vec3b(10, 20, 30), first.at<cv::Vec3b>(5, 5));
@@ -179,8 +179,8 @@ TEST(OnFrame, AFailedFrameRedrawsTheDirectionFromThePreviousResults) {
     ASSERT_TRUE(shell.outputPicture.take(second));
     EXPECT_EQ(0, cv::norm(first, second, cv::NORM_INF));
     // The arrow pictures themselves are never drawn on.
-    EXPECT_EQ(0, cv::norm(shell.arrowSet[6], cv::Mat(50, 50, CV_8UC3, cv::Scalar(10, 20, 30)),
-                          cv::NORM_INF));
+    EXPECT_EQ(0, cv::norm(shell.arrowSet[kArrowUpLeft],
+                          cv::Mat(50, 50, CV_8UC3, cv::Scalar(10, 20, 30)), cv::NORM_INF));
 }
 
 TEST(LatestPicture, GivesTheNewestOnceAndReusesItsBuffers) {

@@ -1,10 +1,12 @@
 #include "app/reference_picture.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -68,9 +70,7 @@ class DefaultAllocatorScope {
     cv::MatAllocator* previous_;
 };
 
-// Runs one decode with image memory bounded. Start-up only: the bound applies to every image
-// made meanwhile, on any thread, so no other thread may be making images then.
-cv::Mat decodeBounded(const std::function<cv::Mat()>& decode, std::string& why) {
+cv::Mat decodeWithin(const std::function<cv::Mat()>& decode, std::string& why) {
     BoundedAllocator bounded(static_cast<size_t>(kMaxReferencePixels) * 3);
     try {
         DefaultAllocatorScope scope(&bounded);
@@ -91,6 +91,78 @@ cv::Mat decodeBounded(const std::function<cv::Mat()>& decode, std::string& why) 
     return cv::Mat();
 }
 
+const char* const kUndecodable =
+    "not a picture this program can read (PNG, JPEG, BMP, TIFF, WebP and the like)";
+
+// Holds back what the decoders write to standard error while a picture is decoded: libpng's and
+// libjpeg's own lines, which name no program. A failure then says it within our one line, and
+// a picture that loads prints no warning nobody can act on.
+class HeldBackStderr {
+  public:
+    HeldBackStderr() {
+        std::fflush(stderr);
+        held_ = ::memfd_create("decoder-output", MFD_CLOEXEC);
+        saved_ = held_ >= 0 ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1;
+        if (saved_ < 0 || ::dup2(held_, STDERR_FILENO) < 0) {
+            closeAll();
+        }
+    }
+    ~HeldBackStderr() { release(); }
+    HeldBackStderr(const HeldBackStderr&) = delete;
+    HeldBackStderr& operator=(const HeldBackStderr&) = delete;
+
+    // Puts standard error back; what was written meanwhile, its lines joined by "; ".
+    std::string release() {
+        if (held_ < 0) {
+            return std::string();
+        }
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        char text[512];
+        const ssize_t n = ::pread(held_, text, sizeof(text), 0);
+        closeAll();
+        std::string said;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (text[i] != '\n') {
+                said += text[i];
+            } else if (i + 1 < n) {
+                said += "; ";
+            }
+        }
+        return said;
+    }
+
+  private:
+    void closeAll() {
+        for (int* fd : {&held_, &saved_}) {
+            if (*fd >= 0) {
+                ::close(*fd);
+            }
+            *fd = -1;
+        }
+    }
+    int held_ = -1;
+    int saved_ = -1;
+};
+
+// Runs one decode with image memory bounded. Start-up only: the bound applies to every image
+// made meanwhile, on any thread, so no other thread may be making images (or writing to
+// standard error, held back meanwhile) then. Empty on failure, with the reason in `why`.
+cv::Mat decodeBounded(const std::function<cv::Mat()>& decode, std::string& why) {
+    HeldBackStderr libraryOutput;
+    cv::Mat picture = decodeWithin(decode, why);
+    const std::string said = libraryOutput.release();
+    if (picture.empty()) {
+        if (why.empty()) {
+            why = kUndecodable;
+        }
+        if (!said.empty()) {
+            why += " (" + said + ")";
+        }
+    }
+    return picture;
+}
+
 // Not every decoder honours the colour flag (a grey PFM comes back with one channel): widen what
 // such a decoder gives to the 8-bit BGR every other picture arrives as.
 cv::Mat asBgr(const cv::Mat& picture) {
@@ -106,9 +178,6 @@ cv::Mat asBgr(const cv::Mat& picture) {
     }
     return bgr;
 }
-
-const char* const kUndecodable =
-    "not a picture this program can read (PNG, JPEG, BMP, TIFF, WebP and the like)";
 
 const char* fileKind(mode_t mode) {
     switch (mode & S_IFMT) {
@@ -169,21 +238,11 @@ cv::Mat loadReferencePicture(const std::string& path, std::string& why) {
     if (!why.empty()) {
         return cv::Mat();
     }
-    cv::Mat picture =
-        decodeBounded([&path] { return asBgr(cv::imread(path, cv::IMREAD_COLOR)); }, why);
-    if (picture.empty() && why.empty()) {
-        why = kUndecodable;
-    }
-    return picture;
+    return decodeBounded([&path] { return asBgr(cv::imread(path, cv::IMREAD_COLOR)); }, why);
 }
 
 cv::Mat decodeReferencePicture(const std::vector<uchar>& bytes, std::string& why) {
-    cv::Mat picture =
-        decodeBounded([&bytes] { return asBgr(cv::imdecode(bytes, cv::IMREAD_COLOR)); }, why);
-    if (picture.empty() && why.empty()) {
-        why = kUndecodable;
-    }
-    return picture;
+    return decodeBounded([&bytes] { return asBgr(cv::imdecode(bytes, cv::IMREAD_COLOR)); }, why);
 }
 
 }  // namespace camsteer

@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   # libraries
   libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev libevdev-dev libxtst-dev libx11-dev
+  libxcb1-dev
   zlib1g-dev
   # running under a virtual display, fonts for the window toolkit
   xvfb xauth x11-utils xdotool fonts-dejavu-core

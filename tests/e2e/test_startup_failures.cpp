@@ -31,6 +31,8 @@ class StartupFailures : public ProgramTest {
         ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
         empty_ = dir_.file("empty.png");
         writeFile(empty_, "");
+        fifo_ = dir_.file("pipe.png");
+        ASSERT_EQ(mkfifo(fifo_.c_str(), 0600), 0);  // opened to read, it would wait for ever
         text_ = dir_.file("notes.png");
         writeFile(text_, "not a picture\nat all\n");
         truncated_ = dir_.file("truncated.avi");
@@ -51,6 +53,7 @@ class StartupFailures : public ProgramTest {
     std::string missing_;
     std::string folder_;
     std::string empty_;
+    std::string fifo_;
     std::string text_;
     std::string truncated_;
 };
@@ -87,12 +90,13 @@ TEST_F(StartupFailures, EndWithOneMessageAndStatusOne) {
              std::vector<std::pair<std::string, std::string>>{{"missing picture", missing_},
                                                               {"picture is a folder", folder_},
                                                               {"empty picture file", empty_},
+                                                              {"picture is a FIFO", fifo_},
                                                               {"text file as picture", text_}}) {
             cases.push_back({what,
                              program,
                              argsWith(program, picture),
                              onXvfb,
-                             {"Couldn't load histogram: " + picture + "\n", 0, 1, false}});
+                             {"Couldn't load histogram: " + picture + "\n", 1, 1, false}});
         }
         cases.push_back({"DISPLAY unset",
                          program,
@@ -128,7 +132,7 @@ TEST_F(StartupFailures, EndWithOneMessageAndStatusOne) {
         EXPECT_GE(diagnostics.size(), c.expected.errMin) << "stderr:\n" << run.err;
         EXPECT_LE(diagnostics.size(), c.expected.errMax) << "stderr:\n" << run.err;
         for (const std::string& line : diagnostics) {
-            EXPECT_FALSE(line.empty()) << "stderr:\n" << run.err;
+            EXPECT_EQ(line.rfind(c.program + ": ", 0), 0u) << "stderr:\n" << run.err;
         }
         if (!c.expected.windowsAllowed) {
             EXPECT_EQ(x_->topLevelsCreated(), windowsBefore) << "a window was opened";

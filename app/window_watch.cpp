@@ -104,6 +104,10 @@ bool WindowWatch::destroyed() {
     if (window_ == 0) {
         return false;
     }
+    if (xcb_connection_has_error(connection_)) {
+        window_ = 0;  // the server went away; that ends the run by other ways
+        return destroyed_;
+    }
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         if ((event->response_type & 0x7f) == XCB_DESTROY_NOTIFY &&
             reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window == window_) {

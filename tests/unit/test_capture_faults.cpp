@@ -17,6 +17,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/arrow_set.hpp"
+#include "app/run_watch.hpp"
 #include "app/shell.hpp"
 #include "platform/capture.hpp"
 #include "test_support.hpp"
@@ -129,6 +130,26 @@ TEST(CaptureLoss, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {
         capture.stop();
         EXPECT_TRUE(capture.lost());  // stopping afterwards keeps the verdict
     }
+}
+
+// A camera that stalls without going away: its read blocks, so only the time since the last
+// frame tells. The keys go up while the read still blocks, once, not again and again.
+TEST(CaptureLoss, KeysAreReleasedOnceWhileAStalledReadBlocks) {
+    auto log = std::make_shared<SourceLog>();
+    Capture capture;
+    capture.setSource(std::make_unique<FailingSource>(5, Failure::kReadBlocks, log));
+    std::string why;
+    ASSERT_TRUE(capture.init(why)) << why;
+    ASSERT_TRUE(capture.start());
+    std::atomic<int> releases{0};
+    RunWatch watch(
+        capture, [&] { ++releases; }, nullptr, "no such window");
+    ASSERT_TRUE(test::pollUntil([&] { return releases > 0; }, std::chrono::seconds(5),
+                                std::chrono::milliseconds(5)));
+    EXPECT_TRUE(log->blocking) << "released only after the blocked read returned";
+    std::this_thread::sleep_for(RunWatch::stallBound(0) * 2);
+    EXPECT_EQ(1, releases.load());
+    EXPECT_EQ(1, watch.stallReleases());
 }
 
 // The keys the last frames pressed, after the shutdown the program runs when its camera is

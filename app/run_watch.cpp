@@ -1,0 +1,162 @@
+#include "app/run_watch.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "app/window_watch.hpp"
+
+namespace camsteer {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+constexpr char kQuit = 0;
+
+// The watch's wake-up pipe, for the stop signals' handler; -1 while no watch runs.
+volatile sig_atomic_t gWakeFd = -1;
+
+// Async-signal-safe: hands the signal to the watch's thread, which does the rest.
+void onStopSignal(int signo) {
+    const int saved = errno;
+    const char byte = static_cast<char>(signo);
+    if (gWakeFd >= 0 && ::write(gWakeFd, &byte, 1) < 0) {
+        // A full pipe already holds a wake-up.
+    }
+    errno = saved;
+}
+
+// Give up looking for the main window after this many tries (a Wayland window has no X id).
+constexpr int kWindowSearches = 50;
+
+}  // namespace
+
+std::chrono::milliseconds RunWatch::stallBound(double interval) {
+    const auto frames = std::chrono::milliseconds(static_cast<long>(3000 * interval));
+    return std::max(std::chrono::milliseconds(250), frames);
+}
+
+RunWatch::RunWatch(const Capture& capture, std::function<void()> releaseAll, KeyGate* gate,
+                   std::string mainWindow)
+    : capture_(capture),
+      releaseAll_(std::move(releaseAll)),
+      gate_(gate),
+      mainWindow_(std::move(mainWindow)) {
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    gWakeFd = wake_[1];
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signo : kStopSignals) {
+        struct sigaction current {};
+        if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            ::sigaction(signo, &action, nullptr);
+        }
+    }
+    thread_ = std::thread(&RunWatch::run, this);
+}
+
+RunWatch::~RunWatch() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    for (int signo : kStopSignals) {
+        struct sigaction current {};
+        if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler == onStopSignal) {
+            ::signal(signo, SIG_DFL);
+        }
+    }
+    gWakeFd = -1;
+    const char quit = kQuit;
+    while (::write(wake_[1], &quit, 1) < 0 && errno == EAGAIN) {
+        std::this_thread::yield();
+    }
+    thread_.join();
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+}
+
+void RunWatch::stopProcess(int signo) {
+    if (gate_ != nullptr) {
+        gate_->allowPresses(false);
+    }
+    releaseAll_();
+    // Stop as the signal would: its default action, raised on this thread. This returns once
+    // the process is continued (or at once, where the default is to ignore it: an orphaned
+    // process group).
+    struct sigaction byDefault {};
+    struct sigaction ours {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    ::sigaction(signo, &byDefault, &ours);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signo);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signo);
+    ::sigaction(signo, &ours, nullptr);
+    // Forget what frames wanted while presses were held back, so the next frame presses it.
+    releaseAll_();
+    if (gate_ != nullptr) {
+        gate_->allowPresses(true);
+    }
+}
+
+void RunWatch::run() {
+    const auto bound = stallBound(capture_.sourceInterval());
+    WindowWatch window;
+    int searches = 0;
+    bool watching = false;
+    Clock::time_point releasedAt{};  // the last frame's time when the keys were released
+    for (;;) {
+        if (!watching && searches < kWindowSearches) {
+            ++searches;
+            watching = window.watch(mainWindow_);
+        }
+        const Clock::time_point lastFrame = capture_.lastFrameAt();
+        const Clock::time_point now = Clock::now();
+        if (lastFrame != releasedAt && now - lastFrame >= bound) {
+            releaseAll_();
+            releasedAt = lastFrame;
+            ++stallReleases_;
+        }
+        // Until the stall bound of the latest frame; while stalled, or while the window is
+        // still being looked for, a tenth of a second.
+        auto wait = lastFrame + bound - now;
+        if (lastFrame == releasedAt || (!watching && searches < kWindowSearches)) {
+            wait = std::chrono::milliseconds(100);
+        }
+        const int timeoutMs = static_cast<int>(std::max<long>(
+            1, std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1));
+
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {window.fd(), POLLIN, 0}};
+        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeoutMs) < 0 && errno != EINTR) {
+            continue;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            char bytes[16];
+            const ssize_t n = ::read(wake_[0], bytes, sizeof(bytes));
+            for (ssize_t i = 0; i < n; ++i) {
+                if (bytes[i] == kQuit) {
+                    return;
+                }
+                stopProcess(bytes[i]);
+            }
+        }
+        if (watching && window.destroyed()) {
+            windowDestroyed_ = true;
+        }
+    }
+}
+
+}  // namespace camsteer

@@ -18,7 +18,7 @@ bool isSet(const char* value) {
 }
 
 // The display keys go to, as a file-name part: "x:0", "wayland-wayland-0", "console".
-std::string sessionName() {
+std::string sessionKey() {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     const char* x = std::getenv("DISPLAY");
     std::string name = isSet(wayland) ? std::string("wayland-") + wayland
@@ -38,9 +38,17 @@ std::string InstanceLock::path() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     struct stat st {};
     if (isSet(runtime) && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) {
-        return std::string(runtime) + "/camsteer-" + sessionName() + ".lock";
+        return std::string(runtime) + "/camsteer-" + sessionKey() + ".lock";
     }
-    return "/tmp/camsteer-" + std::to_string(::getuid()) + "-" + sessionName() + ".lock";
+    return "/tmp/camsteer-" + std::to_string(::getuid()) + "-" + sessionKey() + ".lock";
+}
+
+std::string InstanceLock::sessionName() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x = std::getenv("DISPLAY");
+    return isSet(wayland) ? std::string("Wayland display ") + wayland
+           : isSet(x)     ? std::string("display ") + x
+                          : std::string("the console");
 }
 
 bool InstanceLock::take(const char* program, std::string& holder) {

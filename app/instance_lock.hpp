@@ -12,6 +12,8 @@ class InstanceLock {
   public:
     // The lock file for the session in this process's environment.
     static std::string path();
+    // The session for messages: "display :0", "Wayland display wayland-0", "the console".
+    static std::string sessionName();
 
     // Tries to take the session's lock for `program`. Returns false only when another instance
     // holds it; `holder` then names that one ("camsteer_replay (pid 1234)"). When no lock file

@@ -5,16 +5,45 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/key_watchdog.hpp"
+
 namespace camsteer {
 
 namespace {
 
 // The signal that asked the run to end, 0 while none did. The handler only records it; the key
-// loop sees it within one turn and the normal shutdown releases the keys.
+// loop sees it within one turn and the normal shutdown releases the keys. The handler is reset
+// as it runs, so a second such signal ends the process at once.
 volatile sig_atomic_t gStopSignal = 0;
 
 void onStopSignal(int signo) {
     gStopSignal = signo;
+}
+
+// A signal whose default is to end the process (with a core dump for a crash). The keys must
+// not outlive it, but a handler may do only async-signal-safe work: a 0 byte tells the key
+// watchdog to release XTest keys at once; keys of the other backends go with the process. Then
+// the signal, back at its default (SA_RESETHAND), is raised again: pending until this handler
+// returns, it ends the process as it would have without the handler. A crash's faulting
+// instruction, run again on return, would raise it anyway.
+void onFatalSignal(int signo) {
+    tellKeyWatchdogToRelease();
+    ::raise(signo);
+}
+
+// Installs `handler` for `signo` unless the signal was ignored when the program started: under
+// nohup SIGHUP stays ignored, in a background job of a non-interactive shell SIGINT and SIGQUIT
+// do.
+void handleUnlessIgnored(int signo, void (*handler)(int)) {
+    struct sigaction current {};
+    if (::sigaction(signo, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(signo, &action, nullptr);
 }
 
 // What must still happen if something ends the process from under the key loop (the window
@@ -39,11 +68,12 @@ void releaseOnExit() {
 }  // namespace
 
 void installSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
     for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signo, &action, nullptr);
+        handleUnlessIgnored(signo, onStopSignal);
+    }
+    for (int signo :
+         {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGUSR1, SIGUSR2, SIGALRM}) {
+        handleUnlessIgnored(signo, onFatalSignal);
     }
     // A display connection that breaks then reports an error the toolkit handles, instead of
     // ending the process before the keys are released.

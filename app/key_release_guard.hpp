@@ -6,7 +6,10 @@
 namespace camsteer {
 
 // Makes SIGINT, SIGTERM and SIGHUP end the run through its normal shutdown (so the keys are
-// released), and a broken display connection an error instead of the end of the process.
+// released; a second one ends the process at once), and a broken display connection an error
+// instead of the end of the process. SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+// SIGUSR1, SIGUSR2 and SIGALRM still end the process as they would (a core dump for a crash),
+// after telling the key watchdog. A signal ignored at start stays ignored (nohup).
 void installSignalHandlers();
 
 // The signal that asked the run to end, 0 while none did. The key loop looks at it every turn.

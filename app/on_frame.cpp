@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "app/shell.hpp"
+#include "platform/program_name.hpp"
 
 namespace camsteer {
 
@@ -21,7 +22,8 @@ void onFrame(ShellState& shell, cv::Mat& frame) {
     } catch (const cv::Exception& e) {
         // An image operation that throws would otherwise end the process from the capture
         // thread with no key released; treat it as a failed frame instead.
-        std::fprintf(stderr, "camsteer: frame failed in the image library: %s\n", e.what());
+        std::fprintf(stderr, "%s: frame failed in the image library: %s\n", programName(),
+                     e.what());
         shell.frameOk = false;
     }
     showDirection(shell);

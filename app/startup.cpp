@@ -7,18 +7,26 @@
 
 #include "app/arrow_set.hpp"
 #include "app/display_check.hpp"
+#include "app/instance_lock.hpp"
 #include "app/key_loop.hpp"
 #include "app/key_release_guard.hpp"
 #include "app/reference_picture.hpp"
 #include "app/shell.hpp"
+#include "platform/key_watchdog.hpp"
 #include "platform/keyboard.hpp"
+#include "platform/program_name.hpp"
 
 namespace camsteer {
 
 namespace {
 
 // Quietens the libraries and fixes the process-wide settings before anything else runs.
-void prepareProcess() {
+void prepareProcess(const ShellOptions& options) {
+    setProgramName(options.programName);
+    // The window toolkit's own lines (Qt) start with our name too, as every line we write does.
+    const std::string qtPattern =
+        std::string(options.programName) + ": %{if-category}%{category}: %{endif}%{message}";
+    setenv("QT_MESSAGE_PATTERN", qtPattern.c_str(), 0);
     if (std::getenv("OPENCV_LOG_LEVEL") == nullptr) {
         // The library's own warnings (a file it cannot decode, a camera property it cannot set)
         // would only repeat what our one-line messages already say.
@@ -59,8 +67,10 @@ bool loadArguments(ShellState& shell, const ShellOptions& options, int argc, cha
 }
 
 // The key backend, when this program sends keys; none (after saying why) when no backend
-// opens, and the run goes on without keys.
-std::unique_ptr<Keyboard> openKeys(Tracker& tracker, const ShellOptions& options) {
+// opens, and the run goes on without keys. A backend whose keys would outlive the process gets
+// its watchdog.
+std::unique_ptr<Keyboard> openKeys(Tracker& tracker, const ShellOptions& options,
+                                   std::unique_ptr<KeyWatchdog>& watchdog) {
     if (!options.sendKeys) {
         return nullptr;
     }
@@ -70,6 +80,12 @@ std::unique_ptr<Keyboard> openKeys(Tracker& tracker, const ShellOptions& options
             diagnose(options, failure);
         }
         diagnose(options, "no key output: tracking and windows run, but no key is sent");
+    } else if (keysOutliveProcess(choice.keyboard->name())) {
+        std::string why;
+        watchdog = KeyWatchdog::start(choice.keyboard->name(), why);
+        if (!watchdog) {
+            diagnose(options, why + "; should this program be killed, keys it holds stay down");
+        }
     }
     tracker.setKeyboard(choice.keyboard.get());
     tracker.sendKeysEnabled = true;
@@ -164,9 +180,19 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         return 1;
     }
 
+    // Two instances sending keys to one display would press and release against each other.
+    InstanceLock oneInstance;
+    std::string holder;
+    if (options.sendKeys && !oneInstance.take(options.programName, holder)) {
+        diagnose(options, holder + " already sends keys on " + InstanceLock::sessionName() +
+                              "; end it first (Escape in its window), then start again");
+        return 1;
+    }
+
     shell.tracker =
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
-    const std::unique_ptr<Keyboard> keyboard = openKeys(*shell.tracker, options);
+    std::unique_ptr<KeyWatchdog> watchdog;
+    const std::unique_ptr<Keyboard> keyboard = openKeys(*shell.tracker, options, watchdog);
     openWindows(shell);
 
     Capture capture;
@@ -189,7 +215,7 @@ void diagnose(const ShellOptions& options, const std::string& what) {
 }
 
 int runShell(const ShellOptions& options, int argc, char** argv) {
-    prepareProcess();
+    prepareProcess(options);
     ShellState shell;
     try {
         return run(shell, options, argc, argv);

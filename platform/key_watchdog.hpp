@@ -54,6 +54,9 @@ class KeyWatchdog {
     pid_t pid_;
 };
 
+// Async-signal-safe: tells the running watchdog, if there is one, to release the keys now.
+void tellKeyWatchdogToRelease();
+
 // To be called first thing in main(). When argv[1] is kKeyWatchdogArgument this process is a
 // watchdog: runs it to its end, stores its exit status and returns true. Otherwise returns false
 // at once.

@@ -51,11 +51,13 @@ inline std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-// The diagnostics of a run without what the window toolkit may add on its own.
+// The diagnostics of a run without what the window toolkit may add on its own (with the
+// program's name in front, as the programs have the toolkit write its lines).
 inline std::vector<std::string> diagnosticLines(const std::string& stderrText) {
     std::vector<std::string> out;
     for (const std::string& line : lines(stderrText)) {
-        if (line.rfind("QStandardPaths:", 0) != 0) {
+        if (line.find(": QStandardPaths:") == std::string::npos &&
+            line.rfind("QStandardPaths:", 0) != 0) {
             out.push_back(line);
         }
     }

@@ -140,6 +140,33 @@ TEST_F(StartupFailures, EndWithOneMessageAndStatusOne) {
     }
 }
 
+// Two programs sending keys to one display would press and release against each other: while
+// one runs, the next one to start says who runs and ends, before opening any window.
+TEST_F(StartupFailures, ASecondKeySenderOnTheDisplayIsRefused) {
+    Process first(programPath("camsteer_replay"), {sampleBlue(), clip_}, env(), sourcePath(""),
+                  dir_.path());
+    ProgramWindows windows;
+    ASSERT_TRUE(waitForWindows(windows)) << first.err();
+    for (const std::string program : {"camsteer", "camsteer_replay"}) {
+        SCOPED_TRACE(program);
+        const int windowsBefore = x_->topLevelsCreated();
+        const Finished second = runToEnd(programPath(program), argsWith(program, sampleBlue()),
+                                         env(), sourcePath(""), dir_.path());
+        ASSERT_TRUE(second.status.has_value()) << "did not end";
+        EXPECT_TRUE(second.status->exited() && second.status->code() == 1)
+            << second.status->describe();
+        EXPECT_EQ(second.out, "");
+        EXPECT_EQ(diagnosticLines(second.err),
+                  std::vector<std::string>{program + ": camsteer_replay (pid " +
+                                           std::to_string(first.pid()) +
+                                           ") already sends keys on display " + xvfb_->display() +
+                                           "; end it first (Escape in its window), then start "
+                                           "again"});
+        EXPECT_EQ(x_->topLevelsCreated(), windowsBefore) << "a window was opened";
+    }
+    EXPECT_TRUE(first.running()) << "the refusal must leave the running one alone";
+}
+
 // camsteer and camsteer_d read camera number 1; without one they end at once.
 TEST_F(StartupFailures, CameraProgramsWithoutACameraEndWithOneLine) {
     if (cameraPresent()) {

@@ -1,5 +1,8 @@
-// Ends from outside: stop signals at any moment of a run, and the X server going away under
-// it. Every run must end by itself, never by a crash, and leave no steering key down.
+// Ends from outside: stop signals at any moment of a run, every other way a run can be ended or
+// stopped while keys are held, and the X server going away under it. No way may leave a
+// steering key down.
+
+#include <sys/resource.h>
 
 #include <random>
 
@@ -49,6 +52,108 @@ TEST_F(StopSignals, EndEveryRunNormallyAtAnyMoment) {
             << "left down: " << ::testing::PrintToString(steeringKeysDown(*x_));
     }
 }
+
+// The ways a run can end or stop from outside while the ball holds Up and Left. None may leave
+// a key down in the X server (read with the suite's own connection open, so the server does not
+// reset when the program's connections go).
+enum class Way { kSignal, kTerminalStop, kMainWindowDestroyed };
+
+struct ExitPath {
+    const char* name;
+    Way way;
+    int signo;
+    bool killed;  // ended by `signo` itself, as without a handler; else it exits with `code`
+    int code;
+};
+
+std::ostream& operator<<(std::ostream& os, const ExitPath& path) {
+    return os << path.name;
+}
+
+// The process's state letter in /proc ('T' when stopped), or 0 when it is gone.
+char processState(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+}
+
+class ExitPaths : public ProgramTest, public ::testing::WithParamInterface<ExitPath> {};
+
+TEST_P(ExitPaths, LeaveNoKeyDown) {
+    const ExitPath& path = GetParam();
+    // The user's top-left cell: Up and Left are held.
+    const std::string clip = makeHoldClip(dir_, "ball.avi", 270, 50, 45);
+    ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
+    // A crash's core dump would land in the source tree, the program's working folder.
+    rlimit core{};
+    getrlimit(RLIMIT_CORE, &core);
+    const rlimit noCore{0, core.rlim_max};
+    setrlimit(RLIMIT_CORE, &noCore);
+    auto program = startReplay(clip);
+    setrlimit(RLIMIT_CORE, &core);
+
+    const auto upAndLeft = [&] {
+        return steeringKeysDown(*x_) == std::vector<std::string>{"Up", "Left"};
+    };
+    const auto noneDown = [&] { return steeringKeysDown(*x_).empty(); };
+    ProgramWindows windows;
+    ASSERT_TRUE(waitForWindows(windows)) << program->err();
+    ASSERT_TRUE(pollUntil(upAndLeft, kStartBound))
+        << "held: " << ::testing::PrintToString(steeringKeysDown(*x_)) << "\nstderr:\n"
+        << program->err();
+
+    switch (path.way) {
+        case Way::kSignal:
+            program->signal(path.signo);
+            break;
+        case Way::kTerminalStop:
+            program->signal(path.signo);
+            ASSERT_TRUE(pollUntil([&] { return processState(program->pid()) == 'T'; }, kStartBound))
+                << "it did not stop";
+            EXPECT_TRUE(pollUntil(noneDown, std::chrono::seconds(2)))
+                << "held while stopped: " << ::testing::PrintToString(steeringKeysDown(*x_));
+            program->signal(SIGCONT);
+            EXPECT_TRUE(pollUntil(upAndLeft, kStartBound))
+                << "once continued, the next frame must press the keys again";
+            program->signal(SIGTERM);
+            break;
+        case Way::kMainWindowDestroyed:
+            XDestroyWindow(x_->display(), windows.camsteer);
+            XSync(x_->display(), False);
+            break;
+    }
+    const std::optional<ExitStatus> status = program->wait();
+    ASSERT_TRUE(status.has_value()) << "the run did not end; stderr:\n" << program->err();
+    if (path.killed) {
+        EXPECT_TRUE(status->signaled() && status->signal() == path.signo) << status->describe();
+    } else {
+        EXPECT_TRUE(status->exited() && status->code() == path.code)
+            << status->describe() << "\nstderr:\n"
+            << program->err();
+    }
+    EXPECT_EQ(program->out(), "");
+    EXPECT_TRUE(pollUntil(noneDown, std::chrono::seconds(2)))
+        << "left down: " << ::testing::PrintToString(steeringKeysDown(*x_));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UpAndLeftHeld, ExitPaths,
+    ::testing::Values(ExitPath{"Interrupt", Way::kSignal, SIGINT, false, 128 + SIGINT},
+                      ExitPath{"Terminate", Way::kSignal, SIGTERM, false, 128 + SIGTERM},
+                      ExitPath{"Hangup", Way::kSignal, SIGHUP, false, 128 + SIGHUP},
+                      ExitPath{"Quit", Way::kSignal, SIGQUIT, true, 0},
+                      ExitPath{"Abort", Way::kSignal, SIGABRT, true, 0},
+                      ExitPath{"SegmentationFault", Way::kSignal, SIGSEGV, true, 0},
+                      ExitPath{"BusError", Way::kSignal, SIGBUS, true, 0},
+                      ExitPath{"FloatingPointError", Way::kSignal, SIGFPE, true, 0},
+                      ExitPath{"IllegalInstruction", Way::kSignal, SIGILL, true, 0},
+                      ExitPath{"User1", Way::kSignal, SIGUSR1, true, 0},
+                      ExitPath{"User2", Way::kSignal, SIGUSR2, true, 0},
+                      ExitPath{"Alarm", Way::kSignal, SIGALRM, true, 0},
+                      ExitPath{"Kill", Way::kSignal, SIGKILL, true, 0},
+                      ExitPath{"TerminalStop", Way::kTerminalStop, SIGTSTP, false, 128 + SIGTERM},
+                      ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0}),
+    [](const ::testing::TestParamInfo<ExitPath>& info) { return std::string(info.param.name); });
 
 // How the X server goes: SIGTERM lets it close its connections, SIGKILL drops them.
 class ServerGone : public ProgramTest, public ::testing::WithParamInterface<int> {};

@@ -3,6 +3,7 @@
 #include <opencv2/highgui.hpp>
 
 #include "app/key_release_guard.hpp"
+#include "app/run_watch.hpp"
 
 namespace camsteer {
 
@@ -29,7 +30,10 @@ void showPendingPictures(ShellState& shell, cv::Mat& camera, cv::Mat& output) {
 }
 
 bool mainWindowClosed() {
-    return cv::getWindowProperty(kMainWindow, cv::WND_PROP_VISIBLE) < 1.0;
+    // Destroyed by another X client, it still counts as visible to the toolkit, which was not
+    // told; the run's watch was.
+    return RunWatch::runsMainWindowDestroyed() ||
+           cv::getWindowProperty(kMainWindow, cv::WND_PROP_VISIBLE) < 1.0;
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ void onStopSignal(int signo) {
     errno = saved;
 }
 
+// The watch of this run, for the key loop.
+std::atomic<const RunWatch*> gCurrent{nullptr};
+
 // Give up looking for the main window after this many tries (a Wayland window has no X id).
 constexpr int kWindowSearches = 50;
 
@@ -64,12 +67,19 @@ RunWatch::RunWatch(const Capture& capture, std::function<void()> releaseAll, Key
         }
     }
     thread_ = std::thread(&RunWatch::run, this);
+    gCurrent = this;
+}
+
+bool RunWatch::runsMainWindowDestroyed() {
+    const RunWatch* current = gCurrent;
+    return current != nullptr && current->mainWindowDestroyed();
 }
 
 RunWatch::~RunWatch() {
     if (!thread_.joinable()) {
         return;
     }
+    gCurrent = nullptr;
     for (int signo : kStopSignals) {
         struct sigaction current {};
         if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler == onStopSignal) {

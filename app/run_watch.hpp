@@ -53,6 +53,8 @@ class RunWatch {
 
     // True once the main window was destroyed from outside.
     bool mainWindowDestroyed() const { return windowDestroyed_; }
+    // The same for the watch of this run, for the key loop; false while none runs.
+    static bool runsMainWindowDestroyed();
     // Key releases made because frames stopped coming.
     int stallReleases() const { return stallReleases_; }
 

@@ -11,6 +11,7 @@
 #include "app/key_loop.hpp"
 #include "app/key_release_guard.hpp"
 #include "app/reference_picture.hpp"
+#include "app/run_watch.hpp"
 #include "app/shell.hpp"
 #include "platform/key_watchdog.hpp"
 #include "platform/keyboard.hpp"
@@ -203,6 +204,8 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     CaptureRun running(capture, keyboard.get());
     capture.start();
+    RunWatch watch(
+        capture, [] {}, nullptr, kMainWindow);
 
     runKeyLoop(shell, capture);
     return shutDown(shell, options, capture, running);

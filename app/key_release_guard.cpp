@@ -50,7 +50,7 @@ void handleUnlessIgnored(int signo, void (*handler)(int)) {
 // toolkit calls exit() when its display connection breaks): stop capture, release the keys.
 struct RunningCapture {
     Capture* capture = nullptr;
-    Keyboard* keyboard = nullptr;
+    HeldKeys* keys = nullptr;
 };
 RunningCapture gRunning;
 std::once_flag gExitHookOnce;
@@ -59,8 +59,8 @@ void releaseOnExit() {
     if (gRunning.capture != nullptr) {
         gRunning.capture->stop();
     }
-    if (gRunning.keyboard != nullptr) {
-        gRunning.keyboard->releaseAll();
+    if (gRunning.keys != nullptr) {
+        gRunning.keys->releaseAll();
     }
     gRunning = RunningCapture{};
 }
@@ -84,9 +84,9 @@ int stopSignal() {
     return gStopSignal;
 }
 
-CaptureRun::CaptureRun(Capture& capture, Keyboard* keyboard) {
+CaptureRun::CaptureRun(Capture& capture, HeldKeys* keys) {
     std::call_once(gExitHookOnce, [] { std::atexit(releaseOnExit); });
-    gRunning = RunningCapture{&capture, keyboard};
+    gRunning = RunningCapture{&capture, keys};
 }
 
 void CaptureRun::finish() {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/capture.hpp"
-#include "platform/keyboard.hpp"
+#include "platform/held_keys.hpp"
 
 namespace camsteer {
 
@@ -17,10 +17,10 @@ int stopSignal();
 
 // From capture start to the end of the run, on every way out (return, exception, or exit()
 // called from under the key loop): capture stops first, so no frame can press a key again,
-// then the six keys are released.
+// then the keys that are down are released.
 class CaptureRun {
   public:
-    CaptureRun(Capture& capture, Keyboard* keyboard);
+    CaptureRun(Capture& capture, HeldKeys* keys);
     ~CaptureRun() { finish(); }
     CaptureRun(const CaptureRun&) = delete;
     CaptureRun& operator=(const CaptureRun&) = delete;

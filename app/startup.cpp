@@ -13,8 +13,8 @@
 #include "app/reference_picture.hpp"
 #include "app/run_watch.hpp"
 #include "app/shell.hpp"
+#include "platform/held_keys.hpp"
 #include "platform/key_watchdog.hpp"
-#include "platform/keyboard.hpp"
 #include "platform/program_name.hpp"
 
 namespace camsteer {
@@ -67,11 +67,12 @@ bool loadArguments(ShellState& shell, const ShellOptions& options, int argc, cha
     return true;
 }
 
-// The key backend, when this program sends keys; none (after saying why) when no backend
-// opens, and the run goes on without keys. A backend whose keys would outlive the process gets
-// its watchdog.
-std::unique_ptr<Keyboard> openKeys(Tracker& tracker, const ShellOptions& options,
-                                   std::unique_ptr<KeyWatchdog>& watchdog) {
+// The held keys over the key backend, when this program sends keys, and the line naming the
+// backend; none (after saying why) when no backend opens, and the run goes on without keys. A
+// backend whose keys would outlive the process gets its watchdog, which the held keys keep told
+// of what is down.
+std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options,
+                                   std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse) {
     if (!options.sendKeys) {
         return nullptr;
     }
@@ -81,16 +82,25 @@ std::unique_ptr<Keyboard> openKeys(Tracker& tracker, const ShellOptions& options
             diagnose(options, failure);
         }
         diagnose(options, "no key output: tracking and windows run, but no key is sent");
-    } else if (keysOutliveProcess(choice.keyboard->name())) {
-        std::string why;
-        watchdog = KeyWatchdog::start(choice.keyboard->name(), why);
-        if (!watchdog) {
-            diagnose(options, why + "; should this program be killed, keys it holds stay down");
+    }
+    std::unique_ptr<HeldKeys> keys;
+    if (choice.keyboard) {
+        const std::string backend = choice.keyboard->name();
+        keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
+        inUse = std::string("key output via ") + backend;
+        if (keysOutliveProcess(backend)) {
+            std::string why;
+            watchdog = KeyWatchdog::start(backend, why);
+            if (watchdog) {
+                keys->mirrorTo(watchdog->fd());
+            } else {
+                diagnose(options, why + "; should this program be killed, keys it holds stay down");
+            }
         }
     }
-    tracker.setKeyboard(choice.keyboard.get());
+    tracker.setHeldKeys(keys.get());
     tracker.sendKeysEnabled = true;
-    return std::move(choice.keyboard);
+    return keys;
 }
 
 // The three windows with their first pictures, the settings panel, and the windows' places.
@@ -193,7 +203,8 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     shell.tracker =
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
-    const std::unique_ptr<Keyboard> keyboard = openKeys(*shell.tracker, options, watchdog);
+    std::string keysInUse;
+    const std::unique_ptr<HeldKeys> keys = openKeys(*shell.tracker, options, watchdog, keysInUse);
     openWindows(shell);
 
     Capture capture;
@@ -202,7 +213,10 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         diagnose(options, why);
         return 1;
     }
-    CaptureRun running(capture, keyboard.get());
+    if (keys) {
+        diagnose(options, keysInUse);
+    }
+    CaptureRun running(capture, keys.get());
     capture.start();
     RunWatch watch(
         capture, [] {}, nullptr, kMainWindow);

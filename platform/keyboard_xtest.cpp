@@ -3,8 +3,6 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <pthread.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +10,8 @@
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#include "platform/sigpipe_block.hpp"
 
 namespace camsteer {
 
@@ -29,41 +29,6 @@ namespace {
 // The X keysym of each steering key.
 constexpr std::array<KeySym, kSteeringKeyCount> kKeysyms = {XK_Up,    XK_Down,   XK_Left,
                                                             XK_Right, XK_KP_Add, XK_KP_Subtract};
-
-// Blocks SIGPIPE for the calling thread while Xlib may write to the socket. libxcb looks for
-// input (and so for a closed connection) before it writes, but a server that goes away between
-// that check and the write makes the write raise SIGPIPE, whose default action would end the
-// process before Xlib reports the lost connection. A SIGPIPE raised meanwhile is consumed;
-// the signal disposition of the process is left alone.
-class SigpipeBlock {
-  public:
-    SigpipeBlock() {
-        sigemptyset(&pipeOnly_);
-        sigaddset(&pipeOnly_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
-        sigset_t pending;
-        sigpending(&pending);
-        pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
-    }
-    ~SigpipeBlock() {
-        if (!pendingBefore_) {
-            sigset_t pending;
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE) == 1) {
-                const timespec noWait{0, 0};
-                sigtimedwait(&pipeOnly_, nullptr, &noWait);
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    SigpipeBlock(const SigpipeBlock&) = delete;
-    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
-
-  private:
-    sigset_t pipeOnly_;
-    sigset_t previous_;
-    bool pendingBefore_ = false;
-};
 
 // Xlib's error handlers are global to the process while our connections are not: the
 // handlers look the display up here and pass every other display on to the handler that was

@@ -178,20 +178,18 @@ void Tracker::decideDirections(const TrackerSettings& s) {
 }
 
 void Tracker::sendKeys() {
-    if (keyboard_ == nullptr) {
+    if (keys_ == nullptr) {
         return;
     }
-    std::array<bool, kSteeringKeyCount> flags{};
-    flags[kSteerUp] = directions_.up;
-    flags[kSteerDown] = directions_.down;
-    flags[kSteerLeft] = directions_.left;
-    flags[kSteerRight] = directions_.right;
-    flags[kSteerForward] = directions_.forward;
-    flags[kSteerBack] = directions_.back;
-    for (int k = 0; k < kSteeringKeyCount; ++k) {
-        keyboard_->key(kSteeringKeys[k], flags[k]);
-    }
-    keyboard_->flush();
+    KeyStates wanted{};
+    wanted[kSteerUp] = directions_.up;
+    wanted[kSteerDown] = directions_.down;
+    wanted[kSteerLeft] = directions_.left;
+    wanted[kSteerRight] = directions_.right;
+    wanted[kSteerForward] = directions_.forward;
+    wanted[kSteerBack] = directions_.back;
+    // The held keys pass on only what changed, so a key stays down while its flag stays set.
+    keys_->want(wanted);
 }
 
 void Tracker::drawGrid(cv::Mat& image, int w, int h) {
@@ -252,9 +250,9 @@ std::array<const uchar*, 4> Tracker::workingImageData() const {
     return {hsv_.data, hue_.data, mask_.data, backProjection_.data};
 }
 
-void Tracker::setKeyboard(Keyboard* keyboard) {
+void Tracker::setHeldKeys(HeldKeys* keys) {
     std::lock_guard<std::mutex> guard(lock_);
-    keyboard_ = keyboard;
+    keys_ = keys;
 }
 
 }  // namespace camsteer

@@ -7,7 +7,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "platform/keyboard.hpp"
+#include "platform/held_keys.hpp"
 
 namespace camsteer {
 
@@ -70,8 +70,9 @@ class Tracker {
     cv::Point centre() const;
     DirectionFlags directions() const;
 
-    // Where key events go while sendKeysEnabled; null sends nothing. Not owned.
-    void setKeyboard(Keyboard* keyboard);
+    // Where each pass's wanted key states go while sendKeysEnabled; null sends nothing. Not
+    // owned.
+    void setHeldKeys(HeldKeys* keys);
 
     // Where the per-frame working images keep their pixels: the same from frame to frame
     // once the tracker is made, which a check of steady-state memory relies on.
@@ -132,7 +133,7 @@ class Tracker {
     int centreX_;
     int centreY_;
 
-    Keyboard* keyboard_ = nullptr;
+    HeldKeys* keys_ = nullptr;
 };
 
 }  // namespace camsteer

@@ -127,7 +127,7 @@ class FrameRoad {
         loadArrowSet(std::string(CAMSTEER_SOURCE_DIR) + "/images", shell_.arrowSet, missing);
         shell_.referenceImage = testing::swatch(testing::kBlue);
         shell_.tracker = std::make_unique<Tracker>(shell_.referenceImage, kWidth, kHeight);
-        shell_.tracker->setKeyboard(&keyboard_);
+        shell_.tracker->setHeldKeys(&keys_);
         shell_.tracker->sendKeysEnabled = true;
         initTrackbarPositions(shell_);
     }
@@ -154,7 +154,8 @@ class FrameRoad {
     }
 
     ShellState shell_;
-    CountingKeyboard keyboard_;
+    CountingKeyboard* keyboard_ = new CountingKeyboard;  // owned by keys_
+    HeldKeys keys_{std::unique_ptr<Keyboard>(keyboard_)};
     std::vector<cv::Mat> raw_;
     long next_ = 0;
     cv::Mat scaled_, frame_, upright_, cameraShown_, outputShown_;
@@ -275,7 +276,8 @@ void expectFlatResidentMemory(long frames) {
     std::printf("resident memory after %ld frames: %+ld KiB\n", frames, growth / 1024);
     ::testing::Test::RecordProperty("resident_growth_kib", std::to_string(growth / 1024));
     EXPECT_LT(growth, 1L << 20);
-    EXPECT_EQ(road.keyboard_.flushes, 1000 + frames);
+    // Keys change at least once per turn of the frame cycle, so they were sent all along.
+    EXPECT_GE(road.keyboard_->flushes, (1000 + frames) / static_cast<long>(road.raw_.size()));
     EXPECT_TRUE(road.shell_.frameOk);
 }
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -17,10 +18,12 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/held_keys.hpp"
 #include "platform/keyboard.hpp"
 #include "platform/keyboard_uinput.hpp"
 #include "platform/keyboard_xtest.hpp"
 #include "tests/common/xvfb.hpp"
+#include "tests/unit/test_support.hpp"
 
 // Last: Xlib's macros (None, Bool, Status, ...) must not meet the headers above.
 #include <X11/Xlib.h>
@@ -244,6 +247,126 @@ TEST(SessionKind, ClassifiesFromTheEnvironment) {
             << (c.display ? c.display : "-") << " " << (c.wayland ? c.wayland : "-") << " "
             << (c.sessionType ? c.sessionType : "-");
     }
+}
+
+// Steering keys as letters, in steering order: Up, Down, Left, Right, Forward (+), Back (-).
+constexpr char kKeyLetters[] = "UDLRFB";
+
+KeyStates statesOf(const std::string& letters) {
+    KeyStates states{};
+    for (char letter : letters) {
+        states[std::string(kKeyLetters).find(letter)] = true;
+    }
+    return states;
+}
+
+// The recorded key events as "+U-L" (press Up, release Left), then "|" per flush.
+std::string keyTrace(const testing::RecordingKeyboard& keyboard) {
+    std::string trace;
+    for (const auto& [virtualKey, down] : keyboard.events) {
+        const size_t i =
+            static_cast<size_t>(std::find(kSteeringKeys.begin(), kSteeringKeys.end(), virtualKey) -
+                                kSteeringKeys.begin());
+        trace += std::string(down ? "+" : "-") + kKeyLetters[i];
+    }
+    return trace + std::string(static_cast<size_t>(keyboard.flushes), '|');
+}
+
+// Frame after frame the tracker asks for a key state; what reaches the backend is the change:
+// a press when a key becomes wanted, a release when it no longer is, releases before presses,
+// one flush per frame that changed something and none otherwise. "*" stands for releaseAll().
+TEST(HeldKeys, PassesOnOnlyTheChanges) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> frames;
+        std::vector<std::string> sent;  // per frame: the events, then "|" if flushed
+        std::string mirror;             // the mirror's bytes as held-set letters, ',' apart
+    };
+    const Case cases[] = {
+        {"corner held: pressed once, never released", {"UL", "UL", "UL"}, {"+U+L|", "", ""}, ",UL"},
+        {"corner entered from above: Left is the later key",
+         {"U", "UL", "UL"},
+         {"+U|", "+L|", ""},
+         ",U,UL"},
+        {"leaving the corner", {"UL", "U", ""}, {"+U+L|", "-L|", "-U|"}, ",UL,U,"},
+        {"jump across: release before press", {"L", "R"}, {"+L|", "-L+R|"}, ",L,R"},
+        {"near, far, neutral", {"F", "B", "", ""}, {"+F|", "-F+B|", "-B|", ""}, ",F,B,"},
+        {"near and far at once", {"FB", "FB"}, {"+F+B|", ""}, ",FB"},
+        {"all six, then none", {"UDLRFB", ""}, {"+U+D+L+R+F+B|", "-U-D-L-R-F-B|"}, ",UDLRFB,"},
+        {"releaseAll forgets: the next frame presses again",
+         {"UL", "*", "UL"},
+         {"+U+L|", "-U-L|", "+U+L|"},
+         ",UL,,UL"},
+        {"releaseAll with nothing down sends nothing", {"*", "", "*"}, {"", "", ""}, ",,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto recorder = std::make_unique<testing::RecordingKeyboard>();
+        testing::RecordingKeyboard& keyboard = *recorder;
+        int mirror[2];
+        ASSERT_EQ(pipe2(mirror, O_NONBLOCK | O_CLOEXEC), 0);
+        {
+            HeldKeys keys(std::move(recorder));
+            keys.mirrorTo(mirror[1]);
+            for (size_t i = 0; i < c.frames.size(); ++i) {
+                keyboard.events.clear();
+                keyboard.flushes = 0;
+                c.frames[i] == "*" ? keys.releaseAll() : keys.want(statesOf(c.frames[i]));
+                EXPECT_EQ(keyTrace(keyboard), c.sent[i]) << "frame " << i;
+            }
+            keys.mirrorTo(-1);
+        }
+        std::string bytes;
+        unsigned char byte = 0;
+        for (int n = 0; read(mirror[0], &byte, 1) == 1; ++n) {
+            bytes += n == 0 ? "" : ",";
+            for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
+                bytes += (byte >> i & 1u) != 0 ? std::string(1, kKeyLetters[i]) : "";
+            }
+        }
+        EXPECT_EQ(bytes, c.mirror);
+        close(mirror[0]);
+        close(mirror[1]);
+    }
+}
+
+// The mirror must never stall or end the process: a reader that stopped reading or is gone.
+TEST(HeldKeys, AStuckOrGoneMirrorReaderIsIgnored) {
+    HeldKeys keys(std::make_unique<testing::RecordingKeyboard>());
+    int mirror[2];
+    ASSERT_EQ(pipe2(mirror, O_CLOEXEC), 0);  // blocking, as a caller may hand it over
+    keys.mirrorTo(mirror[1]);
+    for (int i = 0; i < 100000; ++i) {  // more than the pipe holds
+        keys.want(statesOf(i % 2 == 0 ? "U" : ""));
+    }
+    close(mirror[0]);
+    keys.want(statesOf("L"));  // EPIPE, and SIGPIPE consumed
+    EXPECT_EQ(keys.held(), 1u << 2);
+    close(mirror[1]);
+}
+
+// releaseAll() from another thread while frames run: the backend sees a consistent stream (no
+// press of a key that is down, no release of one that is up).
+TEST(HeldKeys, ReleaseAllFromAnotherThreadKeepsTheStreamConsistent) {
+    auto recorder = std::make_unique<testing::RecordingKeyboard>();
+    testing::RecordingKeyboard& keyboard = *recorder;
+    HeldKeys keys(std::move(recorder));
+    std::thread frames([&] {
+        for (int i = 0; i < 20000; ++i) {
+            keys.want(statesOf(i % 3 == 0 ? "UL" : "U"));
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        keys.releaseAll();
+    }
+    frames.join();
+    keys.releaseAll();
+    std::map<int, bool> down;
+    for (const auto& [virtualKey, isDown] : keyboard.events) {
+        ASSERT_NE(down[virtualKey], isDown) << "key " << virtualKey << " sent twice the same way";
+        down[virtualKey] = isDown;
+    }
+    EXPECT_EQ(keys.held(), 0u);
 }
 
 // Sets environment variables (nullptr: unset) and restores the old values when destroyed.

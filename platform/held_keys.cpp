@@ -1,0 +1,95 @@
+#include "platform/held_keys.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/sigpipe_block.hpp"
+
+namespace camsteer {
+
+namespace {
+
+std::uint8_t bitOf(size_t index) {
+    return static_cast<std::uint8_t>(1u << index);
+}
+
+}  // namespace
+
+HeldKeys::HeldKeys(std::unique_ptr<Keyboard> backend) : backend_(std::move(backend)) {}
+
+HeldKeys::~HeldKeys() {
+    releaseAll();
+}
+
+void HeldKeys::want(const KeyStates& wanted) {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::uint8_t next = 0;
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        next |= wanted[i] ? bitOf(i) : 0;
+    }
+    if (next == held_) {
+        return;
+    }
+    // Releases first: a key pressed in the same step is then the last one pressed, the one the
+    // desktop repeats.
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if ((held_ & bitOf(i)) != 0 && (next & bitOf(i)) == 0) {
+            backend_->key(kSteeringKeys[i], false);
+        }
+    }
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if ((held_ & bitOf(i)) == 0 && (next & bitOf(i)) != 0) {
+            backend_->key(kSteeringKeys[i], true);
+        }
+    }
+    backend_->flush();
+    held_ = next;
+    mirrorLocked();
+}
+
+void HeldKeys::releaseAll() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (held_ != 0) {
+        for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
+            if ((held_ & bitOf(i)) != 0) {
+                backend_->key(kSteeringKeys[i], false);
+            }
+        }
+        backend_->flush();
+        held_ = 0;
+    }
+    mirrorLocked();
+}
+
+void HeldKeys::mirrorTo(int fd) {
+    std::lock_guard<std::mutex> guard(lock_);
+    mirrorFd_ = fd;
+    if (fd >= 0) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags >= 0) {
+            fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+        }
+    }
+    mirrorLocked();
+}
+
+std::uint8_t HeldKeys::held() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return held_;
+}
+
+void HeldKeys::mirrorLocked() const {
+    if (mirrorFd_ < 0) {
+        return;
+    }
+    SigpipeBlock noSigpipe;  // the reader may be gone; that is its watcher's business
+    ssize_t written;
+    do {
+        written = ::write(mirrorFd_, &held_, 1);
+    } while (written < 0 && errno == EINTR);
+}
+
+}  // namespace camsteer

@@ -87,7 +87,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
     if (choice.keyboard) {
         const std::string backend = choice.keyboard->name();
         keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
-        inUse = std::string("key output via ") + backend;
+        inUse = choice.inUse;
         if (keysOutliveProcess(backend)) {
             std::string why;
             watchdog = KeyWatchdog::start(backend, why);

@@ -1,11 +1,13 @@
 #include "platform/keyboard.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 
 #include "platform/keyboard_uinput.hpp"
+#include "platform/keyboard_wayland.hpp"
 #include "platform/keyboard_xtest.hpp"
 
 namespace camsteer {
@@ -42,23 +44,86 @@ SessionKind classifySession(const char* display, const char* waylandDisplay,
     return SessionKind::kNone;
 }
 
+std::vector<KeyBackend> keyBackendOrder(const char* display, const char* waylandDisplay,
+                                        const char* sessionType) {
+    using B = KeyBackend;
+    std::vector<KeyBackend> order;
+    switch (classifySession(display, waylandDisplay, sessionType)) {
+        case SessionKind::kX11:
+            order = {B::kXTest, B::kUinput, B::kVirtualKeyboard, B::kFakeInput};
+            break;
+        case SessionKind::kWayland:
+            order = {B::kVirtualKeyboard, B::kFakeInput, B::kUinput, B::kXTest};
+            break;
+        case SessionKind::kNone:
+            order = {B::kUinput};
+            break;
+    }
+    order.erase(std::remove_if(order.begin(), order.end(),
+                               [&](KeyBackend b) {
+                                   return (b == B::kXTest && !isSet(display)) ||
+                                          ((b == B::kVirtualKeyboard || b == B::kFakeInput) &&
+                                           !isSet(waylandDisplay));
+                               }),
+                order.end());
+    return order;
+}
+
+const char* keyBackendName(KeyBackend backend) {
+    switch (backend) {
+        case KeyBackend::kXTest:
+            return "XTest";
+        case KeyBackend::kUinput:
+            return "uinput";
+        case KeyBackend::kVirtualKeyboard:
+            return "the virtual-keyboard protocol";
+        case KeyBackend::kFakeInput:
+            return "KDE fake input";
+    }
+    return "";
+}
+
+namespace {
+
+std::unique_ptr<Keyboard> openBackend(KeyBackend backend, std::string* reason) {
+    switch (backend) {
+        case KeyBackend::kXTest:
+            return openXTestKeyboard(reason);
+        case KeyBackend::kUinput:
+            return openUinputKeyboard(reason);
+        case KeyBackend::kVirtualKeyboard:
+            return openVirtualKeyboard(reason);
+        case KeyBackend::kFakeInput:
+            return openFakeInputKeyboard(reason);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 KeyboardChoice openKeyboard() {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+    const bool waylandSession =
+        classifySession(display, wayland, sessionType) == SessionKind::kWayland;
     KeyboardChoice choice;
-    const SessionKind session = classifySession(
-        std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE"));
-    std::string reason;
-    if (session == SessionKind::kX11) {
-        if (auto keyboard = openXTestKeyboard(&reason)) {
-            choice.keyboard = std::move(keyboard);
-            return choice;
+    for (KeyBackend backend : keyBackendOrder(display, wayland, sessionType)) {
+        std::string reason;
+        choice.keyboard = openBackend(backend, &reason);
+        if (!choice.keyboard) {
+            choice.failures.push_back(std::string("key output via ") + keyBackendName(backend) +
+                                      " unavailable: " + reason);
+            continue;
         }
-        choice.failures.push_back("key output via XTest unavailable: " + reason);
+        choice.inUse = std::string("key output via ") + keyBackendName(backend);
+        if (backend == KeyBackend::kXTest && waylandSession) {
+            choice.inUse +=
+                " into Xwayland: only X11 applications receive the keys; for every "
+                "application set up uinput (see 'man camsteer')";
+        }
+        break;
     }
-    if (auto keyboard = openUinputKeyboard(&reason)) {
-        choice.keyboard = std::move(keyboard);
-        return choice;
-    }
-    choice.failures.push_back("key output via uinput unavailable: " + reason);
     return choice;
 }
 

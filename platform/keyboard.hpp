@@ -59,18 +59,20 @@ class Keyboard {
     void releaseAll();
 };
 
-// What choosing a backend at start-up gave: the keyboard, or none and one line per backend
-// tried saying why it could not be opened and how to fix that.
+// What choosing a backend at start-up gave: the keyboard and the line that names it
+// ("key output via XTest"), or none and one line per backend tried saying why it could not be
+// opened and how to fix that.
 struct KeyboardChoice {
     std::unique_ptr<Keyboard> keyboard;
+    std::string inUse;
     std::vector<std::string> failures;
 };
 
-// The kind of desktop session, which decides the backends tried.
+// The kind of desktop session the environment hints at.
 enum class SessionKind {
-    kX11,      // XTest, then uinput
-    kWayland,  // uinput only: XTest would reach only Xwayland windows
-    kNone,     // no display at all: uinput only
+    kX11,
+    kWayland,
+    kNone,  // no display at all
 };
 
 // Classifies a session from the values of DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE
@@ -79,8 +81,26 @@ enum class SessionKind {
 SessionKind classifySession(const char* display, const char* waylandDisplay,
                             const char* sessionType);
 
-// Opens the backend fitting the session: in an X11 session XTest, then uinput; in a Wayland
-// session (or without any display) uinput only.
+// The ways keys can be put into the session.
+enum class KeyBackend {
+    kXTest,            // the X server's XTEST extension
+    kUinput,           // a kernel virtual keyboard; works under every desktop, needs the udev rule
+    kVirtualKeyboard,  // zwp_virtual_keyboard_v1 of wlroots compositors
+    kFakeInput,        // KDE Plasma's org_kde_kwin_fake_input
+};
+
+// The backends to try, in order. The session's kind is only a hint, which can be wrong (a stray
+// WAYLAND_DISPLAY, a wrong XDG_SESSION_TYPE), so what it hints at comes first and the rest
+// follow: X11: XTest, uinput, virtual keyboard, fake input; Wayland: virtual keyboard, fake
+// input, uinput, then XTest into Xwayland, which reaches X11 applications only. XTest is left
+// out without DISPLAY, the Wayland ones without WAYLAND_DISPLAY.
+std::vector<KeyBackend> keyBackendOrder(const char* display, const char* waylandDisplay,
+                                        const char* sessionType);
+
+// The backend's name in messages ("XTest", "uinput", ...).
+const char* keyBackendName(KeyBackend backend);
+
+// Opens the first backend of keyBackendOrder() for this process's environment that works.
 KeyboardChoice openKeyboard();
 
 }  // namespace camsteer

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include "platform/held_keys.hpp"
 #include "platform/keyboard.hpp"
 #include "platform/keyboard_uinput.hpp"
+#include "platform/keyboard_wayland.hpp"
 #include "platform/keyboard_xtest.hpp"
 #include "tests/common/xvfb.hpp"
 #include "tests/unit/test_support.hpp"
@@ -147,10 +149,24 @@ TEST(KeyMapping, MapsTheVocabularyAndIgnoresOtherCodes) {
         {-1, 0, NoSymbol},
         {KEY_UP, 0, NoSymbol},  // an evdev code is not a virtual key
     };
+    // The keymap the Wayland backends upload: each evdev code (xkb keycode = evdev + 8) is the
+    // key the X backend sends.
+    std::string reason;
+    const std::string keymapText = steeringKeymap(&reason);
+    ASSERT_FALSE(keymapText.empty()) << reason;
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_keymap* keymap = xkb_keymap_new_from_string(
+        context, keymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    ASSERT_NE(keymap, nullptr);
     for (const Case& c : cases) {
         SCOPED_TRACE("virtual key " + std::to_string(c.virtualKey));
         EXPECT_EQ(evdevKeyCode(c.virtualKey), c.evdevCode);
         EXPECT_EQ(xtestKeysym(c.virtualKey), c.keysym);
+        if (c.evdevCode != 0) {
+            const xkb_keysym_t* syms = nullptr;
+            ASSERT_EQ(xkb_keymap_key_get_syms_by_level(keymap, c.evdevCode + 8, 0, 0, &syms), 1);
+            EXPECT_EQ(syms[0], c.keysym);
+        }
         EventPipe pipe;
         UinputKeyboard keyboard(pipe.writeEnd());
         keyboard.key(c.virtualKey, true);
@@ -160,6 +176,8 @@ TEST(KeyMapping, MapsTheVocabularyAndIgnoresOtherCodes) {
                              : std::vector<Event>{{EV_KEY, c.evdevCode, 1}, kSyn};
         EXPECT_EQ(pipe.drain(), expected);
     }
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
 }
 
 TEST(UinputKeyboard, FailureReasonsSayWhatFailedAndTheFix) {
@@ -224,28 +242,38 @@ TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
     close(fd);
 }
 
-TEST(SessionKind, ClassifiesFromTheEnvironment) {
+// The session's kind from the environment, and the backends tried for it: what the session
+// hints at first, then the rest; XTest only with DISPLAY, the Wayland ones only with
+// WAYLAND_DISPLAY. Letters: X XTest, U uinput, V virtual keyboard, F fake input.
+TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
     struct Case {
         const char* display;
         const char* wayland;
         const char* sessionType;
         SessionKind expected;
+        const char* order;
     };
     const Case cases[] = {
-        {":0", nullptr, nullptr, SessionKind::kX11},
-        {":0", "", "", SessionKind::kX11},
-        {":0", "wayland-0", nullptr, SessionKind::kWayland},  // Xwayland's DISPLAY
-        {nullptr, "wayland-0", nullptr, SessionKind::kWayland},
-        {":0", "wayland-0", "x11", SessionKind::kX11},
-        {":0", nullptr, "wayland", SessionKind::kWayland},
-        {":0", nullptr, "tty", SessionKind::kX11},
-        {nullptr, nullptr, nullptr, SessionKind::kNone},
-        {"", "", "tty", SessionKind::kNone},
+        {":0", nullptr, nullptr, SessionKind::kX11, "XU"},
+        {":0", "", "", SessionKind::kX11, "XU"},
+        {":0", "wayland-0", nullptr, SessionKind::kWayland, "VFUX"},  // Xwayland's DISPLAY
+        {nullptr, "wayland-0", nullptr, SessionKind::kWayland, "VFU"},
+        {":0", "wayland-0", "x11", SessionKind::kX11, "XUVF"},
+        {":0", nullptr, "wayland", SessionKind::kWayland, "UX"},
+        {nullptr, "wayland-0", "x11", SessionKind::kX11, "UVF"},
+        {":0", nullptr, "tty", SessionKind::kX11, "XU"},
+        {nullptr, nullptr, nullptr, SessionKind::kNone, "U"},
+        {"", "", "tty", SessionKind::kNone, "U"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(classifySession(c.display, c.wayland, c.sessionType), c.expected)
-            << (c.display ? c.display : "-") << " " << (c.wayland ? c.wayland : "-") << " "
-            << (c.sessionType ? c.sessionType : "-");
+        SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " +
+                     (c.wayland ? c.wayland : "-") + " " + (c.sessionType ? c.sessionType : "-"));
+        EXPECT_EQ(classifySession(c.display, c.wayland, c.sessionType), c.expected);
+        std::string order;
+        for (KeyBackend backend : keyBackendOrder(c.display, c.wayland, c.sessionType)) {
+            order += "XUVF"[static_cast<int>(backend)];
+        }
+        EXPECT_EQ(order, c.order);
     }
 }
 
@@ -559,23 +587,21 @@ TEST_F(XTestKeyboardTest, LosingTheServerIsNotFatal) {
     }
 }
 
-TEST_F(XTestKeyboardTest, OpenKeyboardChoosesByTheSession) {
+// A wrong session hint never ends with no keys while XTest works: every backend is tried in
+// turn, each failure gives one line, and the first that opens is named.
+TEST_F(XTestKeyboardTest, OpenKeyboardFallsBackAcrossWrongHints) {
     const bool uinputUsable = access("/dev/uinput", W_OK) == 0;
     const std::string xvfb = server_->display();
+    const char* stray = "camsteer-no-such-compositor";
     struct Case {
         const char* display;
         const char* wayland;
         const char* sessionType;
-        std::vector<std::string> tried;  // backends expected in the failure lines, in order
-        bool xtest;                      // XTest expected to open
     };
     const Case cases[] = {
-        {xvfb.c_str(), nullptr, nullptr, {}, true},
-        {xvfb.c_str(), "wayland-0", "x11", {}, true},
-        {xvfb.c_str(), "wayland-0", nullptr, {"uinput"}, false},
-        {xvfb.c_str(), nullptr, "wayland", {"uinput"}, false},
-        {nullptr, nullptr, nullptr, {"uinput"}, false},
-        {":4242", nullptr, "x11", {"XTest", "uinput"}, false},  // no server there
+        {xvfb.c_str(), nullptr, nullptr}, {xvfb.c_str(), stray, "x11"},
+        {xvfb.c_str(), stray, nullptr},   {xvfb.c_str(), nullptr, "wayland"},
+        {nullptr, nullptr, nullptr},      {":4242", stray, "x11"},  // no X server there
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " +
@@ -583,29 +609,38 @@ TEST_F(XTestKeyboardTest, OpenKeyboardChoosesByTheSession) {
         EnvOverride env{{"DISPLAY", c.display},
                         {"WAYLAND_DISPLAY", c.wayland},
                         {"XDG_SESSION_TYPE", c.sessionType}};
+        // What should happen: the first backend of the order that can work here opens.
+        std::vector<std::string> failed;
+        std::string chosen;
+        for (KeyBackend backend : keyBackendOrder(c.display, c.wayland, c.sessionType)) {
+            const bool works = backend == KeyBackend::kXTest    ? c.display == xvfb.c_str()
+                               : backend == KeyBackend::kUinput ? uinputUsable
+                                                                : false;
+            if (works) {
+                chosen = keyBackendName(backend);
+                break;
+            }
+            failed.push_back(keyBackendName(backend));
+        }
         KeyboardChoice choice = openKeyboard();
         std::string lines;
         for (const std::string& line : choice.failures) {
             lines += line + "\n";
         }
         SCOPED_TRACE(lines);
-        std::vector<std::string> tried = c.tried;
-        if (c.xtest) {
-            ASSERT_NE(choice.keyboard, nullptr);
-            EXPECT_STREQ(choice.keyboard->name(), "XTest");
-            EXPECT_TRUE(choice.failures.empty());
-            continue;
-        }
-        if (uinputUsable) {
-            tried.pop_back();
-            ASSERT_NE(choice.keyboard, nullptr);
-            EXPECT_STREQ(choice.keyboard->name(), "uinput");
-        } else {
-            EXPECT_EQ(choice.keyboard, nullptr);
-        }
-        ASSERT_EQ(choice.failures.size(), tried.size());
-        for (size_t i = 0; i < tried.size(); ++i) {
-            EXPECT_EQ(choice.failures[i].rfind("key output via " + tried[i], 0), 0u)
+        EXPECT_EQ(choice.keyboard ? choice.keyboard->name() : "", chosen);
+        const std::string named = chosen.empty() ? "" : "key output via " + chosen;
+        EXPECT_EQ(choice.inUse.substr(0, named.size()), named);
+        EXPECT_EQ(choice.inUse.empty(), chosen.empty()) << choice.inUse;
+        const bool xwayland =
+            chosen == "XTest" &&
+            classifySession(c.display, c.wayland, c.sessionType) == SessionKind::kWayland;
+        EXPECT_EQ(choice.inUse.find("only X11 applications") != std::string::npos, xwayland)
+            << choice.inUse;
+        ASSERT_EQ(choice.failures.size(), failed.size());
+        for (size_t i = 0; i < failed.size(); ++i) {
+            EXPECT_EQ(choice.failures[i].rfind("key output via " + failed[i] + " unavailable: ", 0),
+                      0u)
                 << choice.failures[i];
             EXPECT_EQ(choice.failures[i].find('\n'), std::string::npos);
         }

@@ -4,8 +4,16 @@
 
 namespace camsteer {
 
-// True when the window toolkit will find a window system to draw on; otherwise false with a
-// one-line reason. Checked before any window is made, so the toolkit never aborts the process.
+// True when the window system of the toolkit platform in QT_QPA_PLATFORM (X11 when unset)
+// answers; otherwise false with a one-line reason. Checked before any window is made, so the
+// toolkit never aborts the process.
+//
+// The X11 check's connection stays open until releaseDisplayProbe(): an X server whose last
+// client leaves resets and refuses connections meanwhile, which would fail the key output's and
+// the toolkit's own connections made right after.
 bool windowSystemReachable(std::string& why);
+
+// Closes the X11 check's connection; call once the toolkit and the key output hold theirs.
+void releaseDisplayProbe();
 
 }  // namespace camsteer

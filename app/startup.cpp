@@ -13,6 +13,7 @@
 #include "app/reference_picture.hpp"
 #include "app/run_watch.hpp"
 #include "app/shell.hpp"
+#include "app/toolkit_platform.hpp"
 #include "platform/held_keys.hpp"
 #include "platform/key_watchdog.hpp"
 #include "platform/program_name.hpp"
@@ -186,7 +187,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         return 1;
     }
     std::string why;
-    if (!windowSystemReachable(why)) {
+    if (!prepareToolkitPlatform(why)) {
         diagnose(options, why);
         return 1;
     }
@@ -206,6 +207,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     std::string keysInUse;
     const std::unique_ptr<HeldKeys> keys = openKeys(*shell.tracker, options, watchdog, keysInUse);
     openWindows(shell);
+    releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
 
     Capture capture;
     configureCapture(shell, options, argv, capture);

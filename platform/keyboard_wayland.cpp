@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/keyboard_uinput.hpp"
+#include "platform/program_name.hpp"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 namespace camsteer {
@@ -132,9 +133,9 @@ void WaylandKeyboard::flush() {
     }
     lost_ = true;
     std::fprintf(stderr,
-                 "camsteer: lost the connection to the Wayland compositor (%s); keys are no "
-                 "longer sent: restart camsteer once the session is back\n",
-                 connection_->error().c_str());
+                 "%s: lost the connection to the Wayland compositor (%s); keys are no longer "
+                 "sent: restart %s once the session is back\n",
+                 programName(), connection_->error().c_str(), programName());
 }
 
 std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(std::string* reason) {

@@ -10,7 +10,9 @@
 //                  picture, upright copy posted for the window
 //   FrameToKey     a running Capture with a frame source and keyboard that timestamp: time
 //                  from the source handing over a frame to the key backend's flush (counters
-//                  median_us and p99_us)
+//                  median_us and p99_us). Keys reach the backend only when they change, so the
+//                  frames alternate: "present" between the target in the upper left and in the
+//                  upper right, "absent" between the target and only background.
 //
 // Frames: "present" has the target in the user's upper left, "absent" only background.
 #include <algorithm>
@@ -29,6 +31,7 @@
 #include "app/arrow_set.hpp"
 #include "app/shell.hpp"
 #include "platform/capture.hpp"
+#include "platform/held_keys.hpp"
 #include "platform/keyboard.hpp"
 #include "tracker/tracker.hpp"
 
@@ -216,10 +219,11 @@ void BM_FrameRoad(benchmark::State& state) {
     }
 }
 
-// A frame source that hands over one frame each time the benchmark releases one, noting when.
+// A frame source that hands over one frame each time the benchmark releases one, noting when;
+// the two frames it is given take turns.
 class GatedSource : public FrameSource {
   public:
-    explicit GatedSource(cv::Mat frame) : frame_(std::move(frame)) {}
+    GatedSource(cv::Mat first, cv::Mat second) : frames_{std::move(first), std::move(second)} {}
 
     bool open(std::string&) override { return true; }
     bool read(cv::Mat& frame) override {
@@ -229,7 +233,8 @@ class GatedSource : public FrameSource {
         }
         released_ = false;
         guard.unlock();
-        frame_.copyTo(frame);
+        frames_[next_].copyTo(frame);
+        next_ = 1 - next_;
         handedOver_ = Clock::now();
         return true;
     }
@@ -246,7 +251,8 @@ class GatedSource : public FrameSource {
     Clock::time_point handedOver_;
 
   private:
-    cv::Mat frame_;
+    cv::Mat frames_[2];
+    int next_ = 0;  // capture thread only
     std::mutex lock_;
     std::condition_variable wake_;
     bool released_ = false;
@@ -293,11 +299,19 @@ void BM_FrameToKey(benchmark::State& state) {
         return;
     }
     cv::Mat raw;
-    cv::flip(makeFrame(state.range(0) != 0), raw, 0);
-    auto owned = std::make_unique<GatedSource>(raw);
+    cv::flip(makeFrame(true), raw, 0);
+    cv::Mat other;
+    if (state.range(0) != 0) {
+        cv::flip(raw, other, 1);
+    } else {
+        cv::flip(makeFrame(false), other, 0);
+    }
+    auto owned = std::make_unique<GatedSource>(raw, other);
     GatedSource& source = *owned;
-    StampingKeyboard keyboard(source);
-    shell->tracker->setKeyboard(&keyboard);
+    auto stamping = std::make_unique<StampingKeyboard>(source);
+    StampingKeyboard& keyboard = *stamping;
+    HeldKeys keys(std::move(stamping));
+    shell->tracker->setHeldKeys(&keys);
     shell->tracker->sendKeysEnabled = true;
 
     Capture capture;
@@ -322,6 +336,7 @@ void BM_FrameToKey(benchmark::State& state) {
     capture.stop();
 
     std::vector<double> us = keyboard.latencies();
+    keys.releaseAll();  // now, while the source its stamps read from still exists
     if (us.empty()) {
         return;
     }

@@ -108,9 +108,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "camsteer learns the colour of an object from a reference picture, finds the
 object in every camera frame and turns where it is (a 3 x 3 grid) and how
 near it is into arrow-key and keypad plus/minus presses for the focused
-program. Keys are sent through XTest in an X11 session, or through a uinput
-virtual keyboard (also under Wayland); a udev rule gives the user at the
-local seat access to /dev/uinput.
+program. Keys are sent through XTest in an X11 session; under Wayland through
+the compositor's virtual keyboard (sway and other wlroots compositors) or
+KDE Plasma's fake input; and anywhere through a uinput virtual keyboard, for
+which a udev rule gives the user at the local seat access to /dev/uinput.
 .
 Also included: camsteer_d, which tracks and shows the same but never sends
 keys, and camsteer_replay, which plays a video clip instead of a camera.")

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/keyboard.hpp"
+#include "platform/keyboard_wayland.hpp"
 #include "platform/keyboard_xtest.hpp"
 #include "platform/program_name.hpp"
 
@@ -37,6 +38,11 @@ struct WatchedBackend {
 const WatchedBackend kWatchedBackends[] = {
     {"XTest",
      [](std::string* reason) -> std::unique_ptr<Keyboard> { return openXTestKeyboard(reason); }},
+    // KWin keeps a fake-input key down after its client is gone.
+    {"KDE fake input",
+     [](std::string* reason) -> std::unique_ptr<Keyboard> {
+         return openFakeInputKeyboard(reason);
+     }},
 };
 
 const WatchedBackend* findBackend(const std::string& name) {

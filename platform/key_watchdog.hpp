@@ -12,9 +12,9 @@ namespace camsteer {
 extern const char* const kKeyWatchdogArgument;
 
 // True for the key backends (by Keyboard::name()) whose pressed keys outlive the process that
-// pressed them: an XTest key stays down in the X server after its client is gone. Keys of the
-// others go with the process (the kernel removes a uinput device with its last descriptor, a
-// Wayland compositor drops a virtual keyboard with its client).
+// pressed them: an XTest key stays down in the X server after its client is gone, a KDE fake
+// input key in KWin. Keys of the others go with the process (the kernel removes a uinput device
+// with its last descriptor, a wlroots compositor drops a virtual keyboard with its client).
 bool keysOutliveProcess(const std::string& backendName);
 
 // A child process that releases the steering keys when this process no longer can. It holds a

@@ -10,6 +10,8 @@ packages=(
   libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev libevdev-dev libxtst-dev libx11-dev
   libxcb1-dev
   zlib1g-dev
+  # Wayland key output: client library, keymaps, protocol code generator, KDE's protocol files
+  libwayland-dev libxkbcommon-dev libwayland-bin plasma-wayland-protocols
   # running under a virtual display, fonts for the window toolkit
   xvfb xauth x11-utils xdotool fonts-dejavu-core
   # tests and packaging

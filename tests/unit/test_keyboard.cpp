@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/held_keys.hpp"
+#include "platform/key_watchdog.hpp"
 #include "platform/keyboard.hpp"
 #include "platform/keyboard_uinput.hpp"
 #include "platform/keyboard_wayland.hpp"
@@ -274,6 +275,13 @@ TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
             order += "XUVF"[static_cast<int>(backend)];
         }
         EXPECT_EQ(order, c.order);
+    }
+    // The backends whose keys stay down after their client is gone get a watchdog.
+    for (KeyBackend backend : {KeyBackend::kXTest, KeyBackend::kUinput,
+                               KeyBackend::kVirtualKeyboard, KeyBackend::kFakeInput}) {
+        EXPECT_EQ(keysOutliveProcess(keyBackendName(backend)),
+                  backend == KeyBackend::kXTest || backend == KeyBackend::kFakeInput)
+            << keyBackendName(backend);
     }
 }
 

@@ -164,6 +164,9 @@ std::string WaylandConnection::error() const {
     if (code == EAGAIN) {
         return "it stopped reading what was sent";
     }
+    if (code == EPIPE || code == ECONNRESET) {
+        return "it closed the connection";
+    }
     if (code != 0) {
         return std::strerror(code);
     }

@@ -3,7 +3,7 @@
 #   bin/camsteer, camsteer_d, camsteer_replay
 #   share/camsteer/images/                 arrow pictures and sample reference pictures
 #   lib/udev/rules.d/60-camsteer-uinput.rules
-#   share/applications/camsteer.desktop    starts camsteer on the installed blue sample
+#   share/applications/camsteer.desktop    starts camsteer learning the object from the camera
 #   share/icons/hicolor/scalable/apps/camsteer.svg
 #   share/man/man1/camsteer.1.gz           camsteer_d.1.gz and camsteer_replay.1.gz link to it
 #   share/doc/camsteer/copyright, changelog.gz
@@ -44,7 +44,7 @@ install(FILES ${camsteer_packaging_dir}/60-camsteer-uinput.rules
 install(FILES ${camsteer_packaging_dir}/camsteer.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
-# The desktop entry names the installed program and sample picture by absolute path. The prefix
+# The desktop entry names the installed program by absolute path. The prefix
 # is only known at install time (cmake --install --prefix, or /usr for cpack), so the entry is
 # written then, straight into the install tree.
 set(camsteer_desktop_in ${camsteer_packaging_dir}/camsteer.desktop.in)

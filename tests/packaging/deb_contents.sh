@@ -53,9 +53,9 @@ done
 
 check "the udev rule is packaged unchanged" \
     cmp "$source_dir/packaging/60-camsteer-uinput.rules" "$work/root/usr/lib/udev/rules.d/60-camsteer-uinput.rules"
-check "the desktop entry starts /usr/bin/camsteer on the installed blue sample" \
+check "the desktop entry starts /usr/bin/camsteer learning from the camera" \
     test "$(desktop_exec "$work/root/usr/share/applications/camsteer.desktop")" = \
-    "/usr/bin/camsteer /usr/share/camsteer/images/sample_blue.png"
+    "/usr/bin/camsteer --show-failures --learn"
 
 for script in postinst postrm; do
     check "the $script script is packaged and executable" test -x "$work/control/$script"

@@ -2,6 +2,7 @@
 
 #include <opencv2/highgui.hpp>
 
+#include "app/first_run.hpp"
 #include "app/key_release_guard.hpp"
 #include "app/run_watch.hpp"
 
@@ -22,6 +23,7 @@ bool endsTheRun(int key) {
 
 void showPendingPictures(ShellState& shell, cv::Mat& camera, cv::Mat& output) {
     if (shell.cameraPicture.take(camera)) {
+        shell.teaching.decorate(camera);
         cv::imshow(kMainWindow, camera);
     }
     if (shell.outputPicture.take(output)) {
@@ -61,6 +63,7 @@ void runKeyLoop(ShellState& shell, const Capture& capture) {
             tracker.maskView = !tracker.maskView.load();
         }
         showPendingPictures(shell, cameraShown, outputShown);
+        adoptTaughtReference(shell);
         if (!shell.frameOk || stopSignal() != 0 || capture.lost()) {
             return;
         }

@@ -18,6 +18,8 @@ void showDirection(ShellState& shell) {
 
 void onFrame(ShellState& shell, cv::Mat& frame) {
     try {
+        // When a selection asks for it, a copy of the frame before the tracker draws on it.
+        shell.teaching.tap().offer(frame);
         shell.frameOk = shell.tracker->processFrame(frame);
     } catch (const cv::Exception& e) {
         // An image operation that throws would otherwise end the process from the capture

@@ -10,6 +10,7 @@
 #include "app/direction_display.hpp"
 #include "app/mailbox.hpp"
 #include "app/settings_panel.hpp"
+#include "app/teach.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -42,6 +43,11 @@ struct ShellState {
 
     // Shows a new hue-model picture; set by the shell to the "Histogram" window (main thread).
     std::function<void(const cv::Mat&)> showHistogram;
+
+    // Teaching by a drag over "Camsteer" (main thread; its clean-frame tap is fed by onFrame).
+    Teaching teaching;
+    // With --learn: saves each taught picture (main thread); empty otherwise.
+    std::function<void(const cv::Mat&)> saveTaught;
 };
 
 // The per-frame work of the capture thread: the tracker's pass, then the direction display.
@@ -52,7 +58,7 @@ void showDirection(ShellState& shell);
 struct ShellOptions {
     const char* programName = "camsteer";
     bool sendKeys = true;
-    // Null for the camera; otherwise the clip argument's position on the command line.
+    // Nonzero for the program that reads a CLIP (after the reference) instead of a camera.
     int clipArgument = 0;
 };
 

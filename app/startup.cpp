@@ -7,10 +7,10 @@
 
 #include "app/arrow_set.hpp"
 #include "app/display_check.hpp"
+#include "app/first_run.hpp"
 #include "app/instance_lock.hpp"
 #include "app/key_loop.hpp"
 #include "app/key_release_guard.hpp"
-#include "app/reference_picture.hpp"
 #include "app/run_watch.hpp"
 #include "app/shell.hpp"
 #include "app/toolkit_platform.hpp"
@@ -42,30 +42,6 @@ void prepareProcess(const ShellOptions& options) {
     // (docs/performance.md; the bench's ProcessFrameLibraryThreads keeps the figure current).
     cv::setNumThreads(1);
     installSignalHandlers();
-}
-
-// The reference picture and the clip argument; false (after saying why) when the run cannot
-// start with them.
-bool loadArguments(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
-    if (argc < 2) {
-        std::printf("No histogram source image specified.\n");
-        return false;
-    }
-    std::string refusal;
-    shell.referenceImage = loadReferencePicture(argv[1], refusal);
-    if (shell.referenceImage.empty()) {
-        std::printf("Couldn't load histogram: %s\n", argv[1]);
-        if (!refusal.empty()) {
-            diagnose(options, std::string(argv[1]) + ": " + refusal);
-        }
-        return false;
-    }
-    if (options.clipArgument > 0 && argc <= options.clipArgument) {
-        diagnose(options,
-                 "no clip given; usage: " + std::string(options.programName) + " REFERENCE CLIP");
-        return false;
-    }
-    return true;
 }
 
 // The held keys over the key backend, when this program sends keys, and the line naming the
@@ -121,15 +97,10 @@ void openWindows(ShellState& shell) {
     cv::moveWindow(kHistogramWindow, shell.captureWidth + 65, 320);
 }
 
-// The frame source (camera, or the clip for the replay program) and where frames go.
-void configureCapture(ShellState& shell, const ShellOptions& options, char** argv,
-                      Capture& capture) {
-    if (options.clipArgument > 0) {
-        capture.setSource(makeVideoFileSource(argv[options.clipArgument]));
-    } else {
-        countCameras();
-        capture.setSource(makeCameraSource(1, shell.captureWidth, shell.captureHeight));
-    }
+// The frame source (the camera asked for, or the clip for the replay program) and where frames
+// go.
+void configureCapture(ShellState& shell, const CommandLine& line, Capture& capture) {
+    capture.setSource(frameSourceFor(line, shell));
     capture.setRenderingSize(shell.captureWidth, shell.captureHeight);
     capture.setCallback([&shell](cv::Mat& frame) { onFrame(shell, frame); });
     capture.setRender([&shell](const cv::Mat& upright) {
@@ -140,8 +111,8 @@ void configureCapture(ShellState& shell, const ShellOptions& options, char** arg
 
 // After the key loop: says why the run ended when that was a fault, releases the keys, closes
 // the windows and frees the pictures. Returns the exit status.
-int shutDown(ShellState& shell, const ShellOptions& options, const Capture& capture,
-             CaptureRun& running) {
+int shutDown(ShellState& shell, const ShellOptions& options, const CommandLine& line,
+             const Capture& capture, CaptureRun& running) {
     if (!shell.frameOk) {
         std::printf("Error processing video frame\n");
         std::fflush(stdout);
@@ -150,9 +121,10 @@ int shutDown(ShellState& shell, const ShellOptions& options, const Capture& capt
 
     int status = 0;
     if (capture.lost()) {
-        diagnose(options, "lost " + capture.describe() +
-                              ": no frame for over a second; check its connection and start "
-                              "again");
+        reportRunFailure(line, options,
+                         "lost " + capture.describe() +
+                             ": no frame for over a second; check its connection and start "
+                             "again");
         status = 1;
     } else if (stopSignal() != 0) {
         status = 128 + stopSignal();
@@ -172,13 +144,19 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     shell.captureWidth = 320;
     shell.captureHeight = 240;
 
+    const CommandLine line =
+        parseCommandLine(argc, argv, options.clipArgument > 0, defaultLearnPath());
+    if (const int status = answerWithoutRunning(line, options); status >= 0) {
+        return status;
+    }
+
     // The arrows are loaded first; a missing one is reported once the arguments are known good.
     const std::string imagesDir = findImagesDir();
     std::string missingArrow;
     loadArrowSet(imagesDir.empty() ? "images" : imagesDir, shell.arrowSet, missingArrow);
     shell.currentArrow = kDefaultArrow;
 
-    if (!loadArguments(shell, options, argc, argv)) {
+    if (!loadStartingReference(shell, line, options)) {
         return 1;
     }
     if (!missingArrow.empty()) {
@@ -208,11 +186,12 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     const std::unique_ptr<HeldKeys> keys = openKeys(*shell.tracker, options, watchdog, keysInUse);
     openWindows(shell);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
+    installTeaching(shell, line, options);
 
     Capture capture;
-    configureCapture(shell, options, argv, capture);
+    configureCapture(shell, line, capture);
     if (!capture.init(why)) {
-        diagnose(options, why);
+        reportRunFailure(line, options, why);
         return 1;
     }
     if (keys) {
@@ -224,7 +203,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         capture, [] {}, nullptr, kMainWindow);
 
     runKeyLoop(shell, capture);
-    return shutDown(shell, options, capture, running);
+    return shutDown(shell, options, line, capture, running);
 }
 
 }  // namespace

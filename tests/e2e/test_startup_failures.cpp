@@ -1,5 +1,6 @@
-// Start-up failures of the real programs: each one ends the run with one message, in the right
-// place, and the right status, before any window is opened where that is possible.
+// Command lines of the real programs that end without a run: the options answered at once and
+// the start-up failures, each with its output in the right place and the right status, before
+// any window is opened where that is possible.
 
 #include <glob.h>
 
@@ -58,12 +59,24 @@ class StartupFailures : public ProgramTest {
     std::string truncated_;
 };
 
-// What a failed start must look like.
+// What such a run must look like.
 struct Expected {
-    std::string out;      // standard output, exactly
+    Expected(std::string out, size_t errMin, size_t errMax, bool windowsAllowed, int status = 1,
+             bool outPrefix = false, std::string errHas = "")
+        : out(std::move(out)),
+          errMin(errMin),
+          errMax(errMax),
+          windowsAllowed(windowsAllowed),
+          status(status),
+          outPrefix(outPrefix),
+          errHas(std::move(errHas)) {}
+    std::string out;      // standard output, exactly (or how it starts, with outPrefix)
     size_t errMin;        // diagnostic lines on standard error, at least
     size_t errMax;        // and at most
     bool windowsAllowed;  // whether the failure is only found once the windows are up
+    int status;
+    bool outPrefix;
+    std::string errHas;  // standard error names this
 };
 
 struct Case {
@@ -72,9 +85,10 @@ struct Case {
     std::vector<std::string> args;
     EnvChanges env;
     Expected expected;
+    std::string cwd = sourcePath("");
 };
 
-TEST_F(StartupFailures, EndWithOneMessageAndStatusOne) {
+TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
     const EnvChanges onXvfb = env();
     EnvChanges noDisplay = sessionEnv(std::nullopt);
     EnvChanges deadDisplay = sessionEnv(":99999");
@@ -108,7 +122,77 @@ TEST_F(StartupFailures, EndWithOneMessageAndStatusOne) {
                          argsWith(program, sampleBlue()),
                          deadDisplay,
                          {"", 1, 1, false}});
+
+        const std::string usage = "Usage: " + program + " [OPTION]... ";
+        for (const char* help : {"--help", "-h"}) {
+            cases.push_back({help, program, {help}, onXvfb, {usage, 0, 0, false, 0, true}});
+        }
+        cases.push_back({"--version",
+                         program,
+                         {"--version"},
+                         noDisplay,
+                         {program + " " + CAMSTEER_VERSION + "\n", 0, 0, false, 0}});
+        // The diagnostic, the two usage lines and where to read more.
+        cases.push_back({"unknown option",
+                         program,
+                         argsWith(program, "--bogus"),
+                         onXvfb,
+                         {"", 4, 4, false, 2, false, "--bogus"}});
+        cases.push_back({"--learn into a picture type that cannot be written",
+                         program,
+                         argsWith(program, "--learn=" + dir_.file("taught.nosuchtype")),
+                         onXvfb,
+                         {"", 1, 1, false, 1, false, "taught.nosuchtype"}});
+        std::vector<std::string> learnText = argsWith(program, text_);
+        learnText.insert(learnText.begin(), "--learn");
+        cases.push_back({"--learn from a saved file that is no picture",
+                         program,
+                         learnText,
+                         onXvfb,
+                         {"Couldn't load histogram: " + text_ + "\n", 0, 1, false}});
+        EnvChanges homeless = onXvfb;
+        homeless["HOME"] = std::nullopt;
+        homeless["XDG_DATA_HOME"] = std::nullopt;
+        cases.push_back({"--learn with no home to learn into",
+                         program,
+                         program == "camsteer_replay" ? std::vector<std::string>{"--learn", clip_}
+                                                      : std::vector<std::string>{"--learn"},
+                         homeless,
+                         {"", 1, 1, false, 1, false, "HOME"}});
     }
+    for (const std::string program : {"camsteer", "camsteer_d"}) {
+        for (const char* value : {"0", "first"}) {
+            cases.push_back({std::string("--camera ") + value,
+                             program,
+                             {"--camera", value, sampleBlue()},
+                             onXvfb,
+                             {"", 4, 4, false, 2, false, value}});
+        }
+        for (const char* node : {"/dev/null", "/dev/no-such-video"}) {
+            cases.push_back({std::string("--camera ") + node,
+                             program,
+                             {"--camera", node, sampleBlue()},
+                             onXvfb,
+                             {"", 1, 1, true, 1, false, node}});
+        }
+        if (!cameraPresent()) {
+            cases.push_back({"--list-cameras without a camera",
+                             program,
+                             {"--list-cameras"},
+                             noDisplay,
+                             {"", 1, 1, false, 1, false, "no camera"}});
+        }
+    }
+    cases.push_back({"--camera for a clip",
+                     "camsteer_replay",
+                     {"--camera", "1", sampleBlue(), clip_},
+                     onXvfb,
+                     {"", 4, 4, false, 2, false, "--camera"}});
+    EnvChanges scratchHome = onXvfb;
+    scratchHome["HOME"] = dir_.path();
+    scratchHome["XDG_DATA_HOME"] = std::nullopt;
+    cases.push_back(
+        {"--learn without a clip", "camsteer_replay", {"--learn"}, scratchHome, {"", 1, 1, false}});
     cases.push_back(
         {"no clip argument", "camsteer_replay", {sampleBlue()}, onXvfb, {"", 1, 1, false}});
     for (const auto& [what, clip] : std::vector<std::pair<std::string, std::string>>{
@@ -119,15 +203,31 @@ TEST_F(StartupFailures, EndWithOneMessageAndStatusOne) {
              {"truncated clip", truncated_}}) {
         cases.push_back({what, "camsteer_replay", {sampleBlue(), clip}, onXvfb, {"", 1, 1, true}});
     }
+    // Run from the build folder and from outside the checkout, the built program still finds
+    // its arrow pictures: the one line is about the clip.
+    for (const std::string& cwd : {binaryPath(""), dir_.path()}) {
+        cases.push_back({"truncated clip, started in " + cwd,
+                         "camsteer_replay",
+                         {sampleBlue(), truncated_},
+                         onXvfb,
+                         {"", 1, 1, true, 1, false, truncated_},
+                         cwd});
+    }
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program + ": " + c.what);
         const int windowsBefore = x_->topLevelsCreated();
-        const Finished run =
-            runToEnd(programPath(c.program), c.args, c.env, sourcePath(""), dir_.path());
+        const Finished run = runToEnd(programPath(c.program), c.args, c.env, c.cwd, dir_.path());
         ASSERT_TRUE(run.status.has_value()) << "did not end";
-        EXPECT_TRUE(run.status->exited() && run.status->code() == 1) << run.status->describe();
-        EXPECT_EQ(run.out, c.expected.out);
+        EXPECT_TRUE(run.status->exited() && run.status->code() == c.expected.status)
+            << run.status->describe() << "\nstderr:\n"
+            << run.err;
+        if (c.expected.outPrefix) {
+            EXPECT_EQ(run.out.substr(0, c.expected.out.size()), c.expected.out) << run.out;
+        } else {
+            EXPECT_EQ(run.out, c.expected.out);
+        }
+        EXPECT_NE(run.err.find(c.expected.errHas), std::string::npos) << run.err;
         const std::vector<std::string> diagnostics = diagnosticLines(run.err);
         EXPECT_GE(diagnostics.size(), c.expected.errMin) << "stderr:\n" << run.err;
         EXPECT_LE(diagnostics.size(), c.expected.errMax) << "stderr:\n" << run.err;

@@ -59,9 +59,10 @@ int answerWithoutRunning(const CommandLine& line, const ShellOptions& options) {
         case CommandLine::Action::ListCameras:
             return listCameras(options);
         case CommandLine::Action::Usage:
-            diagnose(options, line.usageError);
-            std::fprintf(stderr, "%sTry '%s --help' for more.\n",
-                         usageSynopsis(program, clipProgram(options)).c_str(), program.c_str());
+            // The usage in the one line a diagnostic has.
+            diagnose(options, line.usageError +
+                                  "; usage: " + usageSynopsis(program, clipProgram(options), true) +
+                                  "; see " + program + " --help");
             return 2;
     }
     return -1;

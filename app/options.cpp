@@ -106,10 +106,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram
     return line;
 }
 
-std::string usageSynopsis(const std::string& program, bool clipProgram) {
+std::string usageSynopsis(const std::string& program, bool clipProgram, bool oneLine) {
     const std::string tail = clipProgram ? " CLIP" : "";
-    return "Usage: " + program + " [OPTION]... REFERENCE" + tail + "\n" + "  or:  " + program +
-           " [OPTION]... --learn [OUT.png]" + tail + "\n";
+    const std::string withReference = program + " [OPTION]... REFERENCE" + tail;
+    const std::string learning = program + " [OPTION]... --learn [OUT.png]" + tail;
+    if (oneLine) {
+        return withReference + " | " + learning;
+    }
+    return "Usage: " + withReference + "\n" + "  or:  " + learning + "\n";
 }
 
 std::string usageText(const std::string& program, bool clipProgram) {

@@ -34,9 +34,10 @@ struct CommandLine {
 CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram,
                              const std::string& defaultLearnPath);
 
-// The full usage text for --help; the first lines of it follow a usage error.
+// The full usage text for --help. Its first lines, the synopsis, also follow a usage error,
+// there joined into one line.
 std::string usageText(const std::string& program, bool clipProgram);
-std::string usageSynopsis(const std::string& program, bool clipProgram);
+std::string usageSynopsis(const std::string& program, bool clipProgram, bool oneLine = false);
 
 // Where --learn writes when it names no picture: $XDG_DATA_HOME/camsteer/reference.png, with
 // XDG_DATA_HOME defaulting to ~/.local/share. Empty when neither it nor HOME is set.

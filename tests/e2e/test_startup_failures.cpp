@@ -132,12 +132,11 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
                          {"--version"},
                          noDisplay,
                          {program + " " + CAMSTEER_VERSION + "\n", 0, 0, false, 0}});
-        // The diagnostic, the two usage lines and where to read more.
         cases.push_back({"unknown option",
                          program,
                          argsWith(program, "--bogus"),
                          onXvfb,
-                         {"", 4, 4, false, 2, false, "--bogus"}});
+                         {"", 1, 1, false, 2, false, "--bogus"}});
         cases.push_back({"--learn into a picture type that cannot be written",
                          program,
                          argsWith(program, "--learn=" + dir_.file("taught.nosuchtype")),
@@ -166,7 +165,7 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
                              program,
                              {"--camera", value, sampleBlue()},
                              onXvfb,
-                             {"", 4, 4, false, 2, false, value}});
+                             {"", 1, 1, false, 2, false, value}});
         }
         for (const char* node : {"/dev/null", "/dev/no-such-video"}) {
             cases.push_back({std::string("--camera ") + node,
@@ -187,7 +186,7 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
                      "camsteer_replay",
                      {"--camera", "1", sampleBlue(), clip_},
                      onXvfb,
-                     {"", 4, 4, false, 2, false, "--camera"}});
+                     {"", 1, 1, false, 2, false, "--camera"}});
     EnvChanges scratchHome = onXvfb;
     scratchHome["HOME"] = dir_.path();
     scratchHome["XDG_DATA_HOME"] = std::nullopt;

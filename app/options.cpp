@@ -125,10 +125,10 @@ std::string usageText(const std::string& program, bool clipProgram) {
                   "with arrow keys and keypad +/-.\n";
     text +=
         "\n"
-        "REFERENCE is a picture of the object's colour. With --learn, drag a rectangle over\n"
-        "the object in the Camsteer window to teach it instead; each selection is used at once\n"
-        "and saved to OUT.png (default: $XDG_DATA_HOME/camsteer/reference.png), and a later\n"
-        "run with --learn starts from what was saved.\n"
+        "REFERENCE is a picture of the object's colour. With --learn, drag a rectangle\n"
+        "over the object in the Camsteer window to teach it instead: each selection is\n"
+        "used at once and saved to OUT.png (by default\n"
+        "$XDG_DATA_HOME/camsteer/reference.png), where the next --learn run starts.\n"
         "\n"
         "Options:\n"
         "  --learn [OUT.png]    teach the object by dragging over it; save it to OUT.png\n";
@@ -139,8 +139,8 @@ std::string usageText(const std::string& program, bool clipProgram) {
     }
     text +=
         "  --list-cameras       list the capture devices: number, node and name\n"
-        "  --show-failures      also show a failure to start the camera in the Camsteer\n"
-        "                       window, until Escape or the window is closed\n"
+        "  --show-failures      also show a camera that cannot be opened or is lost in\n"
+        "                       the Camsteer window, until Escape or its close\n"
         "  -h, --help           show this help and exit\n"
         "      --version        show the version and exit\n"
         "\n"

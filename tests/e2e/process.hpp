@@ -166,6 +166,9 @@ class Process {
         const pid_t pid = fork();
         if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);  // no stray program if the test process dies
+            // A process group of its own whose parent (this test) shares its session: never an
+            // orphaned group, in which a stop signal like SIGTSTP would not stop the program.
+            setpgid(0, 0);
             const rlimit noCore{0, 0};
             setrlimit(RLIMIT_CORE, &noCore);  // a crash shows in the status, not as a file
             sigset_t none;

@@ -54,7 +54,7 @@ TEST_F(StopSignals, EndEveryRunNormallyAtAnyMoment) {
 // The ways a run can end or stop from outside while the ball holds Up and Left. None may leave
 // a key down in the X server (read with the suite's own connection open, so the server does not
 // reset when the program's connections go).
-enum class Way { kSignal, kTerminalStop, kMainWindowDestroyed };
+enum class Way { kSignal, kTerminalStop, kMainWindowDestroyed, kHangupUnderNohup };
 
 struct ExitPath {
     const char* name;
@@ -82,7 +82,15 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
     // The user's top-left cell: Up and Left are held.
     const std::string clip = makeHoldClip(dir_, "ball.avi", 270, 50, 45);
     ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
-    auto program = startReplay(clip);
+    auto program =
+        path.way != Way::kHangupUnderNohup
+            ? startReplay(clip)
+            : std::make_unique<Process>(Launch{"nohup",
+                                               {programPath("camsteer_replay"), sampleBlue(), clip},
+                                               env(),
+                                               sourcePath(""),
+                                               std::nullopt},
+                                        dir_.path());
 
     const auto upAndLeft = [&] {
         return steeringKeysDown(*x_) == std::vector<std::string>{"Up", "Left"};
@@ -107,6 +115,12 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
             program->signal(SIGCONT);
             EXPECT_TRUE(pollUntil(upAndLeft, kStartBound))
                 << "once continued, the next frame must press the keys again";
+            program->signal(SIGTERM);
+            break;
+        case Way::kHangupUnderNohup:  // the SIGHUP nohup ignores stays ignored
+            program->signal(SIGHUP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_TRUE(program->running() && upAndLeft()) << "SIGHUP was not ignored";
             program->signal(SIGTERM);
             break;
         case Way::kMainWindowDestroyed:
@@ -144,7 +158,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitPath{"Alarm", Way::kSignal, SIGALRM, true, 0},
                       ExitPath{"Kill", Way::kSignal, SIGKILL, true, 0},
                       ExitPath{"TerminalStop", Way::kTerminalStop, SIGTSTP, false, 128 + SIGTERM},
-                      ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0}),
+                      ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
+                      ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false,
+                               128 + SIGTERM}),
     [](const ::testing::TestParamInfo<ExitPath>& info) { return std::string(info.param.name); });
 
 // How the X server goes: SIGTERM lets it close its connections, SIGKILL drops them.

@@ -47,9 +47,10 @@ void prepareProcess(const ShellOptions& options) {
 // The held keys over the key backend, when this program sends keys, and the line naming the
 // backend; none (after saying why) when no backend opens, and the run goes on without keys. A
 // backend whose keys would outlive the process gets its watchdog, which the held keys keep told
-// of what is down.
+// of what is down. `gate`: where presses can be held back (a stopping program).
 std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options,
-                                   std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse) {
+                                   std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse,
+                                   KeyGate*& gate) {
     if (!options.sendKeys) {
         return nullptr;
     }
@@ -63,7 +64,9 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
     std::unique_ptr<HeldKeys> keys;
     if (choice.keyboard) {
         const std::string backend = choice.keyboard->name();
-        keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
+        auto gated = std::make_unique<KeyGate>(std::move(choice.keyboard));
+        gate = gated.get();
+        keys = std::make_unique<HeldKeys>(std::move(gated));
         inUse = choice.inUse;
         if (keysOutliveProcess(backend)) {
             std::string why;
@@ -183,7 +186,9 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
     std::string keysInUse;
-    const std::unique_ptr<HeldKeys> keys = openKeys(*shell.tracker, options, watchdog, keysInUse);
+    KeyGate* gate = nullptr;
+    const std::unique_ptr<HeldKeys> keys =
+        openKeys(*shell.tracker, options, watchdog, keysInUse, gate);
     openWindows(shell);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
     installTeaching(shell, line, options);
@@ -199,8 +204,15 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     CaptureRun running(capture, keys.get());
     capture.start();
+    HeldKeys* const held = keys.get();
     RunWatch watch(
-        capture, [] {}, nullptr, kMainWindow);
+        capture,
+        [held] {
+            if (held != nullptr) {
+                held->releaseAll();
+            }
+        },
+        gate, kMainWindow);
 
     runKeyLoop(shell, capture);
     return shutDown(shell, options, line, capture, running);

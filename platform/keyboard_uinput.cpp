@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/program_name.hpp"
+
 namespace camsteer {
 
 namespace {
@@ -85,9 +87,9 @@ void UinputKeyboard::flush() {
     if (!writer_.flush() && !reportedWriteError_) {
         reportedWriteError_ = true;
         std::fprintf(stderr,
-                     "camsteer: writing key events to the uinput device failed (%s); keys are "
-                     "not being sent: restart camsteer\n",
-                     std::strerror(writer_.lastError()));
+                     "%s: writing key events to the uinput device failed (%s); keys are not "
+                     "being sent: restart %s\n",
+                     programName(), std::strerror(writer_.lastError()), programName());
     }
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/program_name.hpp"
 #include "platform/sigpipe_block.hpp"
 
 namespace camsteer {
@@ -65,9 +66,9 @@ int onXError(Display* display, XErrorEvent* error) {
         // Must not issue requests here; counting is all. Report only the first one.
         if (state->protocolErrors.fetch_add(1) == 0) {
             std::fprintf(stderr,
-                         "camsteer: the X server rejected a key request (error %d, request "
-                         "%d.%d); ignoring it and going on\n",
-                         error->error_code, error->request_code, error->minor_code);
+                         "%s: the X server rejected a key request (error %d, request %d.%d); "
+                         "ignoring it and going on\n",
+                         programName(), error->error_code, error->request_code, error->minor_code);
         }
         return 0;
     }
@@ -96,9 +97,9 @@ void onXIOErrorExit(Display* /*display*/, void* userData) {
     state->lost = true;
     if (!state->reportedLoss.exchange(true)) {
         std::fprintf(stderr,
-                     "camsteer: lost the connection to X display '%s'; keys are no longer "
-                     "sent: restart camsteer once the X session is back\n",
-                     state->displayName.c_str());
+                     "%s: lost the connection to X display '%s'; keys are no longer sent: "
+                     "restart %s once the X session is back\n",
+                     programName(), state->displayName.c_str(), programName());
     }
 }
 
@@ -227,9 +228,9 @@ std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason) {
     }
     if (!missing.empty()) {
         std::fprintf(stderr,
-                     "camsteer: the keyboard map of X display '%s' has no key for %s; that key "
-                     "is not sent (add it to the layout, e.g. with xmodmap)\n",
-                     name.c_str(), missing.c_str());
+                     "%s: the keyboard map of X display '%s' has no key for %s; that key is not "
+                     "sent (add it to the layout, e.g. with xmodmap)\n",
+                     programName(), name.c_str(), missing.c_str());
     }
     return std::unique_ptr<XTestKeyboard>(new XTestKeyboard(display, std::move(state), keycodes));
 }

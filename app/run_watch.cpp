@@ -140,11 +140,12 @@ void RunWatch::run() {
             releasedAt = lastFrame;
             ++stallReleases_;
         }
-        // Until the stall bound of the latest frame; while stalled, or while the window is
-        // still being looked for, a tenth of a second.
-        auto wait = lastFrame + bound - now;
-        if (lastFrame == releasedAt || (!watching && searches < kWindowSearches)) {
-            wait = std::chrono::milliseconds(100);
+        // Until the stall bound of the latest frame (a tenth of a second once released), and
+        // at most a tenth while the window is still being looked for.
+        const Clock::duration tenth = std::chrono::milliseconds(100);
+        Clock::duration wait = lastFrame == releasedAt ? tenth : lastFrame + bound - now;
+        if (!watching && searches < kWindowSearches) {
+            wait = std::min(wait, tenth);
         }
         const int timeoutMs = static_cast<int>(std::max<long>(
             1, std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1));

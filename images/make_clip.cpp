@@ -2,10 +2,11 @@
 // demo and for end-to-end tests:
 //
 //   camsteer_make_clip OUT.avi demo
-//   camsteer_make_clip OUT.avi hold CX CY RADIUS FRAMES [FPS]
+//   camsteer_make_clip OUT.avi hold CX CY RADIUS FRAMES [FPS [EMPTY]]
 //   camsteer_make_clip OUT.avi size W H FRAMES
 //
-// Coordinates are those of the stored picture (top-down, not mirrored).
+// Coordinates are those of the stored picture (top-down, not mirrored). EMPTY frames without
+// the ball come first, so a test can put the key receiver in place before the ball appears.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -29,7 +30,7 @@ constexpr int kHeight = 240;
 constexpr int kDefaultFps = 15;
 
 const char kUsage[] =
-    "usage: camsteer_make_clip OUT.avi demo | OUT.avi hold CX CY RADIUS FRAMES [FPS] | "
+    "usage: camsteer_make_clip OUT.avi demo | OUT.avi hold CX CY RADIUS FRAMES [FPS [EMPTY]] | "
     "OUT.avi size W H FRAMES";
 
 // One step of a ball path: glide to (x, y, r) over `move` frames, then stay
@@ -208,21 +209,24 @@ int main(int argc, char** argv) {
         return writeClip(out, {kWidth, kHeight}, kDefaultFps, framesOf(demoPath()));
     }
     if (mode == "hold") {
-        if (argc != 7 && argc != 8) {
-            std::fprintf(stderr, "camsteer_make_clip: hold takes CX CY RADIUS FRAMES [FPS]; %s\n",
+        if (argc < 7 || argc > 9) {
+            std::fprintf(stderr,
+                         "camsteer_make_clip: hold takes CX CY RADIUS FRAMES [FPS [EMPTY]]; %s\n",
                          kUsage);
             return 2;
         }
-        int cx = 0, cy = 0, radius = 0, count = 0, fps = kDefaultFps;
+        int cx = 0, cy = 0, radius = 0, count = 0, fps = kDefaultFps, empty = 0;
         if (!parseArgs(argv, 3,
                        {{"CX", -10000, 10000, &cx},
                         {"CY", -10000, 10000, &cy},
                         {"RADIUS", 0, 10000, &radius},
                         {"FRAMES", 1, 100000, &count}}) ||
-            (argc == 8 && !parseArgs(argv, 7, {{"FPS", 1, 240, &fps}}))) {
+            (argc >= 8 && !parseArgs(argv, 7, {{"FPS", 1, 240, &fps}})) ||
+            (argc == 9 && !parseArgs(argv, 8, {{"EMPTY", 0, 100000, &empty}}))) {
             return 2;
         }
-        const std::vector<cv::Point3d> frames(count, cv::Point3d(cx, cy, radius));
+        std::vector<cv::Point3d> frames(empty, cv::Point3d(0, 0, 0));
+        frames.insert(frames.end(), count, cv::Point3d(cx, cy, radius));
         return writeClip(out, {kWidth, kHeight}, fps, frames);
     }
     if (mode == "size") {

@@ -21,11 +21,11 @@ namespace camsteer::e2e {
 using test::Xvfb;
 
 // Writes a clip of `frames` frames of the ball held still at (cx, cy) in the stored picture, at
-// `fps` frames a second (nullopt: camsteer_make_clip's own rate); the clip's path, empty on
-// failure.
+// `fps` frames a second (nullopt: camsteer_make_clip's own rate), after `emptyFrames` frames
+// without the ball (these need `fps`); the clip's path, empty on failure.
 inline std::string makeHoldClip(const TempDir& dir, const std::string& name, int cx, int cy,
-                                int radius, int frames = 30,
-                                std::optional<int> fps = std::nullopt) {
+                                int radius, int frames = 30, std::optional<int> fps = std::nullopt,
+                                int emptyFrames = 0) {
     const std::string path = dir.file(name);
     std::vector<std::string> args{path,
                                   "hold",
@@ -35,6 +35,7 @@ inline std::string makeHoldClip(const TempDir& dir, const std::string& name, int
                                   std::to_string(frames)};
     if (fps) {
         args.push_back(std::to_string(*fps));
+        args.push_back(std::to_string(emptyFrames));
     }
     const Finished made =
         runToEnd(binaryPath("images/camsteer_make_clip"), args, {}, dir.path(), dir.path());

@@ -163,9 +163,9 @@ class Process {
         if (out < 0 || err < 0 || in < 0) {
             throw std::runtime_error("cannot open the output files in " + outDir);
         }
+        const pid_t parent = getpid();
         const pid_t pid = fork();
         if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);  // no stray program if the test process dies
             // A process group of its own whose parent (this test) shares its session: never an
             // orphaned group, in which a stop signal like SIGTSTP would not stop the program.
             setpgid(0, 0);
@@ -182,6 +182,11 @@ class Process {
             dup2(err, STDERR_FILENO);
             if (switchUser &&
                 (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0)) {
+                _exit(126);
+            }
+            // No stray program if the test process dies; set after the change of user, which
+            // clears it.
+            if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
                 _exit(126);
             }
             if (!cwd.empty() && chdir(cwd.c_str()) != 0) {

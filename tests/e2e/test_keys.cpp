@@ -1,10 +1,14 @@
 // The keys camsteer presses, read by a window of the suite that holds the input focus the way
-// the steered application would: which keys a held ball presses, that the run's end releases
-// them, and that camsteer_d never opens a key backend.
+// the steered application would, and by real terminals in every desktop session that can run
+// here: which keys a held ball presses, that they repeat while it is held, that the run's end
+// releases them, and that camsteer_d never opens a key backend.
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 
 #include "harness.hpp"
+#include "receivers.hpp"
 
 namespace camsteer::e2e {
 namespace {
@@ -24,6 +28,15 @@ struct KeyCase {
 std::ostream& operator<<(std::ostream& os, const KeyCase& c) {
     return os << c.name;
 }
+
+// Cell centres of the stored 320 x 240 picture: x 53 / 160 / 267, y 40 / 120 / 200 (top-down).
+// Radius 45 covers about 9 % once tracked (between the far and near marks), 90 about 35 %.
+const std::vector<KeyCase> kKeyCases = {
+    {"UserTopLeft", 270, 50, 45, {"Up", "Left"}, Ending::kSigterm},
+    {"UserTopLeftEscape", 270, 50, 45, {"Up", "Left"}, Ending::kEscape},
+    {"UserBottomRight", 50, 190, 45, {"Down", "Right"}, Ending::kSighup},
+    {"CentreNear", 160, 120, 90, {"KP_Add"}, Ending::kSigint},
+    {"CentreFar", 160, 120, 45, {"KP_Subtract"}, Ending::kSigterm}};
 
 class SteeringKeys : public ProgramTest, public ::testing::WithParamInterface<KeyCase> {};
 
@@ -103,16 +116,136 @@ TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
     }
 }
 
-// Cell centres of the stored 320 x 240 picture: x 53 / 160 / 267, y 40 / 120 / 200 (top-down).
-// Radius 45 covers about 9 % once tracked (between the far and near marks), 90 about 35 %.
-INSTANTIATE_TEST_SUITE_P(
-    Cells, SteeringKeys,
-    ::testing::Values(KeyCase{"UserTopLeft", 270, 50, 45, {"Up", "Left"}, Ending::kSigterm},
-                      KeyCase{"UserTopLeftEscape", 270, 50, 45, {"Up", "Left"}, Ending::kEscape},
-                      KeyCase{"UserBottomRight", 50, 190, 45, {"Down", "Right"}, Ending::kSighup},
-                      KeyCase{"CentreNear", 160, 120, 90, {"KP_Add"}, Ending::kSigint},
-                      KeyCase{"CentreFar", 160, 120, 45, {"KP_Subtract"}, Ending::kSigterm}),
-    [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cells, SteeringKeys, ::testing::ValuesIn(kKeyCases),
+                         [](const ::testing::TestParamInfo<KeyCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// What a terminal shows of each steering key under cat -v.
+const std::map<std::string, std::string> kTyped = {{"Up", "^[[A"},    {"Down", "^[[B"},
+                                                   {"Right", "^[[C"}, {"Left", "^[[D"},
+                                                   {"KP_Add", "+"},   {"KP_Subtract", "-"}};
+
+// A held key repeats as a held physical key does; in a corner at least the later-pressed one.
+constexpr int kRepeats = 10;
+constexpr auto kRepeatBound = 10s;  // the desktop's autorepeat gives 10 repeats in about 1 s
+
+int occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Where the keys go, and so which backend sends them: XTest into Xvfb; the Wayland virtual
+// keyboard into foot and into an Xwayland xterm in sway; XTest into that xterm when the program
+// sees only the X display.
+enum class Bed { kXtermOnXvfb, kFootOnSway, kXtermOnXwayland, kXtermOnXwaylandXOnly };
+const char* const kBedNames[] = {"XtermOnXvfb", "FootOnSway", "XtermOnXwayland",
+                                 "XtermOnXwaylandXOnly"};
+std::ostream& operator<<(std::ostream& os, Bed bed) {
+    return os << kBedNames[static_cast<int>(bed)];
+}
+
+using TerminalCase = std::tuple<Bed, KeyCase>;
+
+class TerminalKeys : public ::testing::TestWithParam<TerminalCase> {
+  protected:
+    TempDir dir_;
+};
+
+// The same cells, with real terminals in focus receiving the keys in every desktop session
+// that can run here.
+TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
+    const auto& [bed, c] = GetParam();
+    std::unique_ptr<TerminalBed> receiver;
+    switch (bed) {
+        case Bed::kXtermOnXvfb:
+            receiver = std::make_unique<XtermOnXvfb>();
+            break;
+        case Bed::kFootOnSway:
+            receiver = footOnSway();
+            break;
+        case Bed::kXtermOnXwayland:
+        case Bed::kXtermOnXwaylandXOnly:
+            receiver = xtermOnXwayland(bed == Bed::kXtermOnXwaylandXOnly);
+            break;
+    }
+    const std::string missing = receiver->missing();
+    if (!missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    // A second of empty scene, then the ball for 20 s: it appears when the receiver has long had
+    // the focus, and stays while the test looks.
+    const std::string clip = makeHoldClip(dir_, "ball.avi", c.x, c.y, c.radius, 300, 15, 15);
+    ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
+    const std::string notUp = receiver->start(dir_);
+    ASSERT_EQ(notUp, "") << "the receiver did not come up";
+    auto program = receiver->startReplay(clip, dir_);
+    const auto typedCount = [&](const std::string& key) {
+        return occurrences(receiver->typed(), kTyped.at(key));
+    };
+
+    const auto allTyped = [&] {
+        return std::all_of(c.pressed.begin(), c.pressed.end(),
+                           [&](const std::string& k) { return typedCount(k) > 0; });
+    };
+    // A run that ended, or found no key backend, types nothing: no need to wait then.
+    pollUntil(
+        [&] {
+            return allTyped() || !program->running() ||
+                   program->err().find("no key output") != std::string::npos;
+        },
+        kStartBound);
+    ASSERT_TRUE(allTyped()) << "typed: " << receiver->typed() << "\nstderr:\n" << program->err();
+    const std::string& later = c.pressed.back();  // the steering order is the pressing order
+    EXPECT_TRUE(pollUntil([&] { return typedCount(later) > kRepeats; }, kRepeatBound))
+        << later << " did not repeat " << kRepeats << " times; typed: " << receiver->typed();
+    for (const std::string& key : kSteeringKeysyms) {
+        if (std::find(c.pressed.begin(), c.pressed.end(), key) == c.pressed.end()) {
+            EXPECT_EQ(typedCount(key), 0) << key << " was typed: " << receiver->typed();
+        }
+    }
+
+    const int signo = c.ending == Ending::kSighup   ? SIGHUP
+                      : c.ending == Ending::kSigint ? SIGINT
+                                                    : SIGTERM;
+    program->signal(signo);
+    const std::optional<ExitStatus> status = program->wait();
+    ASSERT_TRUE(status.has_value()) << "the run did not end";
+    EXPECT_TRUE(status->exited() && status->code() == 128 + signo)
+        << status->describe() << "\nstderr:\n"
+        << program->err();
+    // Nothing stays held: a held key would go on repeating into the terminal.
+    const std::string atEnd = receiver->typed();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(receiver->typed(), atEnd) << "keys arrived after the run ended";
+    if (const auto down = receiver->keysDown()) {
+        EXPECT_TRUE(down->empty()) << "left down: " << ::testing::PrintToString(*down);
+    }
+}
+
+std::vector<TerminalCase> terminalCases() {
+    std::vector<TerminalCase> cases;
+    for (Bed bed :
+         {Bed::kXtermOnXvfb, Bed::kFootOnSway, Bed::kXtermOnXwayland, Bed::kXtermOnXwaylandXOnly}) {
+        for (const KeyCase& c : kKeyCases) {
+            if (c.ending != Ending::kEscape) {  // Escape would need the program's window focused
+                cases.emplace_back(bed, c);
+            }
+        }
+    }
+    return cases;
+}
+
+std::string terminalCaseName(const ::testing::TestParamInfo<TerminalCase>& info) {
+    return std::string(kBedNames[static_cast<int>(std::get<0>(info.param))]) + "_" +
+           std::get<1>(info.param).name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Beds, TerminalKeys, ::testing::ValuesIn(terminalCases()),
+                         terminalCaseName);
 
 // camsteer_d tracks without keys. It is the camera program, so with no camera here it never
 // reaches a frame; what shows that it leaves the key backends alone is its start-up on a server

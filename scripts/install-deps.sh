@@ -14,9 +14,9 @@ packages=(
   libwayland-dev libxkbcommon-dev libwayland-bin plasma-wayland-protocols
   # running under a virtual display, fonts for the window toolkit
   xvfb xauth x11-utils xdotool fonts-dejavu-core
-  # real applications receiving the keys in the end-to-end tests: terminals under Xvfb and in a
-  # headless Wayland compositor with Xwayland, run as an unprivileged user (setpriv)
-  xterm sway xwayland foot util-linux
+  # real applications receiving the keys in the end-to-end tests: terminals under Xvfb and in
+  # headless Wayland compositors (wlroots and KDE's) with Xwayland
+  xterm foot sway xwayland kwin-wayland dbus-daemon
   # tests and packaging
   imagemagick dpkg-dev file lintian procps desktop-file-utils mandoc groff-base
 )

@@ -2,8 +2,8 @@
 
 // Real applications as receivers of camsteer's keys: a terminal running `cat -v` with the input
 // focus, in a desktop session of its own. What the keys typed is read back from the file cat
-// writes. Beds: xterm under a private Xvfb, and foot (native Wayland) and xterm (Xwayland) in a
-// private headless sway.
+// writes. Beds: xterm under a private Xvfb; foot (native Wayland) and xterm (Xwayland) in a
+// private headless sway; xterm (Xwayland) in a private headless KWin.
 
 #include <sys/stat.h>
 
@@ -15,6 +15,7 @@
 #include "../common/xvfb.hpp"
 #include "files.hpp"
 #include "keys.hpp"
+#include "kwin_session.hpp"
 #include "process.hpp"
 #include "sway_session.hpp"
 #include "x_client.hpp"
@@ -28,15 +29,22 @@ inline std::string catInto(const std::string& out) {
     return "stty raw -echo; exec cat -v > " + out;
 }
 
-inline bool fileExists(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
-}
-
 inline std::string notInstalled(const std::string& tool) {
     return findProgram(tool).empty()
                ? tool + " is not installed (scripts/install-deps.sh installs it)"
                : "";
+}
+
+// camsteer_replay on the blue sample and `clip` (in `dir`) as a client of `session`, with `env`.
+inline std::unique_ptr<Process> startReplayIn(const WaylandSession& session,
+                                              const std::string& clip, const TempDir& dir,
+                                              const EnvChanges& env = {}) {
+    // The program runs as the session's user, who must be able to read the clip.
+    chmod(dir.path().c_str(), 0755);
+    chmod(clip.c_str(), 0644);
+    Launch launch = session.launch(programPath("camsteer_replay"), {sampleBlue(), clip}, env);
+    launch.cwd = sourcePath("");
+    return std::make_unique<Process>(launch, dir.path());
 }
 
 class TerminalBed {
@@ -157,16 +165,11 @@ class TerminalOnSway : public TerminalBed {
     }
 
     std::unique_ptr<Process> startReplay(const std::string& clip, const TempDir& dir) override {
-        // The program runs as the session's user, who must be able to read the clip.
-        chmod(dir.path().c_str(), 0755);
-        chmod(clip.c_str(), 0644);
         EnvChanges env;
         if (xOnly_) {
             env = {{"WAYLAND_DISPLAY", std::nullopt}, {"XDG_SESSION_TYPE", std::nullopt}};
         }
-        Launch launch = session_->launch(programPath("camsteer_replay"), {sampleBlue(), clip}, env);
-        launch.cwd = sourcePath("");
-        return std::make_unique<Process>(launch, dir.path());
+        return startReplayIn(*session_, clip, dir, env);
     }
 
   private:
@@ -175,6 +178,39 @@ class TerminalOnSway : public TerminalBed {
     std::string criteria_;
     bool xOnly_;
     std::unique_ptr<SwaySession> session_;
+};
+
+// An Xwayland xterm in a headless KWin, focused as a pager would; the program sends keys through
+// KDE's fake input, which KWin grants it by its path. (foot does not survive KWin's virtual
+// output, so the terminal here is an X one.)
+class XtermOnKwin : public TerminalBed {
+  public:
+    std::string missing() const override {
+        const std::string kwin = KwinSession::missing();
+        return kwin.empty() ? notInstalled("xterm") : kwin;
+    }
+
+    std::string start(const TempDir&) override {
+        const std::string out = "typed";
+        session_ = std::make_unique<KwinSession>(
+            programPath("camsteer_replay"), "xterm -class " + std::string(kClass) + " -e sh -c '" +
+                                                catInto("$XDG_RUNTIME_DIR/" + out) + "'");
+        if (!session_->ok()) {
+            return session_->error();
+        }
+        out_ = session_->file(out);
+        const bool up =
+            pollUntil([&] { return fileExists(out_) && session_->activate(kClass); }, kStartBound);
+        return up ? "" : "xterm did not come up with the focus in KWin";
+    }
+
+    std::unique_ptr<Process> startReplay(const std::string& clip, const TempDir& dir) override {
+        return startReplayIn(*session_, clip, dir);
+    }
+
+  private:
+    static constexpr const char* kClass = "CamsteerReceiver";
+    std::unique_ptr<KwinSession> session_;
 };
 
 inline std::unique_ptr<TerminalBed> footOnSway() {

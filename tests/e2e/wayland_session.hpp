@@ -1,0 +1,92 @@
+#pragma once
+
+// What the private Wayland compositors of the end-to-end tests (sway_session.hpp,
+// kwin_session.hpp) have in common. Compositors refuse to run as root or should not, so a
+// session runs as an unprivileged user (see unprivilegedUser) with a runtime folder of its own;
+// its Xwayland admits only that user, so the clients of the session and the program under test
+// run as that user too (see launch()).
+
+#include <sys/stat.h>
+
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files.hpp"
+#include "process.hpp"
+
+namespace camsteer::e2e {
+
+inline bool fileExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+class WaylandSession {
+  public:
+    bool ok() const { return !waylandDisplay_.empty(); }
+    const std::string& error() const { return error_; }
+    // A file in the session's runtime folder, which its clients may write.
+    std::string file(const std::string& name) const { return runtime_.file(name); }
+    const std::string& waylandDisplay() const { return waylandDisplay_; }
+    const std::string& xDisplay() const { return xDisplay_; }
+
+    // How to run `program` as a client of the session: as its user, with its runtime folder
+    // and (unless `env` says otherwise) its displays.
+    Launch launch(const std::string& program, const std::vector<std::string>& args,
+                  EnvChanges env = {}) const {
+        env.insert({{"XDG_RUNTIME_DIR", runtime_.path()},
+                    {"HOME", runtime_.path()},
+                    {"WAYLAND_DISPLAY", waylandDisplay_},
+                    {"DISPLAY", xDisplay_},
+                    {"XDG_SESSION_TYPE", "wayland"},
+                    {"QT_QPA_PLATFORM", std::nullopt}});
+        return Launch{program, args, env, "", user_};
+    }
+
+  protected:
+    // Empty when `tools` are installed and there is a user to run a session as.
+    static std::string missing(const std::vector<std::string>& tools) {
+        for (const std::string& tool : tools) {
+            if (findProgram(tool).empty()) {
+                return tool + " is not installed (scripts/install-deps.sh installs it)";
+            }
+        }
+        return unprivilegedUser() ? "" : "there is no unprivileged user to run a compositor as";
+    }
+
+    // The runtime folder, the user's own and private to it.
+    WaylandSession() : user_(unprivilegedUser()) {
+        if (!user_ || !runtime_.handTo(user_->uid, user_->gid) ||
+            chmod(runtime_.path().c_str(), 0700) != 0) {
+            error_ = "cannot hand a runtime folder to an unprivileged user";
+        }
+    }
+
+    // A shell command for the compositor to run once it is up: it notes the session's displays
+    // for waitForDisplays().
+    std::string noteDisplays() const {
+        return "echo \"$WAYLAND_DISPLAY $DISPLAY\" > " + file("displays.tmp") + " && mv " +
+               file("displays.tmp") + " " + file("displays");
+    }
+    // Waits until the displays are noted; on failure error() tells, with `compositor`'s output.
+    void waitForDisplays(Process& compositor) {
+        pollUntil([&] { return !readFile(file("displays")).empty() || !compositor.running(); },
+                  kStartBound);
+        std::istringstream displays(readFile(file("displays")));
+        displays >> waylandDisplay_ >> xDisplay_;
+        if (waylandDisplay_.empty() || xDisplay_.empty()) {
+            error_ = "the compositor did not come up; its output:\n" + compositor.err();
+            waylandDisplay_.clear();
+        }
+    }
+
+    std::optional<RunAs> user_;
+    TempDir runtime_;
+    std::string waylandDisplay_;
+    std::string xDisplay_;
+    std::string error_;
+};
+
+}  // namespace camsteer::e2e

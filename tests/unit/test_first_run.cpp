@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <opencv2/highgui.hpp>
@@ -13,11 +15,13 @@
 #include "app/failure_notice.hpp"
 #include "app/options.hpp"
 #include "app/teach.hpp"
+#include "tests/common/poll_until.hpp"
 
 namespace camsteer {
 namespace {
 
 using Action = CommandLine::Action;
+using test::pollUntil;
 
 TEST(CommandLineParse, Table) {
     struct Case {
@@ -160,6 +164,31 @@ TEST(Teaching, SelectionOnTheShownPictureCutsTheCleanFrameUnderIt) {
     teaching.tap().offer(frame);
     cv::Mat kept;
     EXPECT_FALSE(teaching.tap().take(kept));
+}
+
+// The capture thread offers every frame while the main thread asks now and then: each answer is
+// one whole frame, never one being overwritten (run under ThreadSanitizer too: "Capture").
+TEST(CaptureTeaching, CleanFrameTapHandsWholeFramesAcrossThreads) {
+    CleanFrameTap tap;
+    std::atomic<bool> stop{false};
+    std::thread capture([&] {
+        cv::Mat frame(240, 320, CV_8UC3);
+        for (int n = 0; !stop; ++n) {
+            frame.setTo(cv::Scalar::all(n % 256));
+            tap.offer(frame);
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        tap.ask();
+        cv::Mat got;
+        ASSERT_TRUE(pollUntil([&] { return tap.take(got); }, std::chrono::seconds(10)));
+        double low = 0;
+        double high = 0;
+        cv::minMaxLoc(got.reshape(1), &low, &high);
+        EXPECT_EQ(low, high) << "a torn frame";
+    }
+    stop = true;
+    capture.join();
 }
 
 class TempFolder : public ::testing::Test {

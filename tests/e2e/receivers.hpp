@@ -86,6 +86,7 @@ class XtermOnXvfb : public TerminalBed {
             return "cannot connect to " + xvfb_->display();
         }
         out_ = dir.file("typed");
+        runtimeDir_ = dir.path();
         terminal_ =
             std::make_unique<Process>(Launch{"xterm",
                                              {"-T", kTitle, "-e", "sh", "-c", catInto(out_)},
@@ -121,7 +122,15 @@ class XtermOnXvfb : public TerminalBed {
 
   private:
     static constexpr const char* kTitle = "camsteer-receiver";
-    EnvChanges env() const { return sessionEnv(xvfb_->display()); }
+    // A desktop session's variables: the display, and a runtime folder (the test's own, so
+    // that nothing the program keeps there outlives the test).
+    EnvChanges env() const {
+        EnvChanges env = sessionEnv(xvfb_->display());
+        env["XDG_RUNTIME_DIR"] = runtimeDir_;
+        return env;
+    }
+
+    std::string runtimeDir_;
 
     // Destroyed in reverse: the terminal, then the suite's connection, then the server.
     std::unique_ptr<test::Xvfb> xvfb_;

@@ -12,11 +12,11 @@ namespace {
 
 constexpr int kEscape = 27;
 
-// What the toolkit's wait gives for a key press that ends the run. -1 means no key came, so an
-// idle loop never stops here. 0 is a key press the toolkit cannot name: with this (Qt) build a
-// key that is not plain Latin-1 is reported by its X keysym and waitKey keeps only the low byte,
-// so a key without a keysym, or one whose keysym ends in 00, reads as 0. The program has always
-// ended on that as on Escape, and keeps doing so rather than let such a key go unnoticed.
+// Whether a wait result ends the run. -1 means no key came, so an idle loop never stops here.
+// 0 is a key press without a usable code: this (Qt) build reports a Latin-1 key by its character
+// and any other by its X keysym (0 when the key has none), and waitKey keeps only the low byte,
+// so a key with no keysym, or one whose keysym ends in 00, reads as 0. Such a key ends the run
+// as Escape does, the rule the program has always had.
 bool endsTheRun(int key) {
     return key == 0 || key == kEscape;
 }

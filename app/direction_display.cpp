@@ -35,8 +35,8 @@ Arrow chooseArrow(const DirectionFlags& f) {
     return arrow;
 }
 
-DirectionMarks directionMarks(int arrow, cv::Point centre, double coverage, int nearPos, int farPos,
-                              cv::Size captureSize, cv::Size pictureSize) {
+DirectionMarks directionMarks(Arrow arrow, cv::Point centre, double coverage, int nearPos,
+                              int farPos, cv::Size captureSize, cv::Size pictureSize) {
     const int pw = pictureSize.width;
     const int ph = pictureSize.height;
     const double x = centre.x;

@@ -38,7 +38,7 @@ Arrow chooseArrow(const DirectionFlags& flags);
 // top of the coverage bar down the right edge and the rows of the Near and Far ticks. Equal
 // marks draw identical pictures, so a picture is redrawn only when its marks change.
 struct DirectionMarks {
-    int arrow = kDefaultArrow;
+    Arrow arrow = kDefaultArrow;
     cv::Point marker;
     int barTop = 0;
     int nearY = 0;
@@ -53,8 +53,8 @@ struct DirectionMarks {
 
 // The marks for a picture of `pictureSize`: `centre` refers to a frame of `captureSize` whose
 // rows count from the bottom; `coverage` is 0..1, Near and Far positions 0..100.
-DirectionMarks directionMarks(int arrow, cv::Point centre, double coverage, int nearPos, int farPos,
-                              cv::Size captureSize, cv::Size pictureSize);
+DirectionMarks directionMarks(Arrow arrow, cv::Point centre, double coverage, int nearPos,
+                              int farPos, cv::Size captureSize, cv::Size pictureSize);
 
 // Draws the marks onto `picture` (a copy of the marks' arrow): the tracked point as a green dot,
 // the coverage as a bar down the right edge, and the Near and Far ticks.

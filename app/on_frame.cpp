@@ -9,10 +9,16 @@ void showDirection(ShellState& shell) {
     const Tracker& tracker = *shell.tracker;
     const Arrow arrow = chooseArrow(tracker.directions());
     shell.currentArrow = arrow;
+    const DirectionMarks marks =
+        directionMarks(arrow, tracker.centre(), tracker.coverage(), shell.positions.nearPos,
+                       shell.positions.farPos, cv::Size(shell.captureWidth, shell.captureHeight),
+                       shell.arrowSet[arrow].size());
+    if (shell.directionShown && *shell.directionShown == marks) {
+        return;  // "Output" shows this already: no copy, no drawing, nothing for the window
+    }
+    shell.directionShown = marks;
     shell.arrowSet[arrow].copyTo(shell.directionPicture);
-    drawDirection(shell.directionPicture, tracker.centre(), tracker.coverage(),
-                  shell.positions.nearPos, shell.positions.farPos,
-                  cv::Size(shell.captureWidth, shell.captureHeight));
+    drawDirection(shell.directionPicture, marks);
     shell.outputPicture.post(shell.directionPicture);
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <opencv2/core.hpp>
@@ -38,8 +39,10 @@ struct ShellState {
     LatestPicture outputPicture;
     // Raised once a frame's pictures are both posted.
     PictureSignal picturesReady;
-    // The direction display's working copy of the arrow; capture thread only.
+    // The direction display's working copy of the arrow, and the marks last posted from it
+    // (none before the first); capture thread only.
     cv::Mat directionPicture;
+    std::optional<DirectionMarks> directionShown;
 
     // Shows a new hue-model picture; set by the shell to the "Histogram" window (main thread).
     std::function<void(const cv::Mat&)> showHistogram;
@@ -52,7 +55,8 @@ struct ShellState {
 
 // The per-frame work of the capture thread: the tracker's pass, then the direction display.
 void onFrame(ShellState& shell, cv::Mat& frame);
-// Chooses and draws the direction picture from the tracker's latest results and posts it.
+// Chooses and draws the direction picture from the tracker's latest results and posts it, when
+// it differs from the one posted last.
 void showDirection(ShellState& shell);
 
 struct ShellOptions {

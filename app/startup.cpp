@@ -106,8 +106,8 @@ void configureCapture(ShellState& shell, const CommandLine& line, Capture& captu
     capture.setSource(frameSourceFor(line, shell));
     capture.setRenderingSize(shell.captureWidth, shell.captureHeight);
     capture.setCallback([&shell](cv::Mat& frame) { onFrame(shell, frame); });
-    capture.setRender([&shell](const cv::Mat& upright) {
-        shell.cameraPicture.post(upright);
+    capture.setRender([&shell](cv::Mat& upright) {
+        shell.cameraPicture.handOver(upright);
         shell.picturesReady.notify();
     });
 }

@@ -1,5 +1,7 @@
 #include "app/key_loop.hpp"
 
+#include <chrono>
+
 #include <opencv2/highgui.hpp>
 
 #include "app/first_run.hpp"
@@ -11,6 +13,8 @@ namespace camsteer {
 namespace {
 
 constexpr int kEscape = 27;
+// The longest sleep between two turns of the loop, when no frame's pictures end it earlier.
+constexpr std::chrono::milliseconds kLongestSleep{50};
 
 // Whether a wait result ends the run. -1 means no key came, so an idle loop never stops here.
 // 0 is a key press without a usable code: this (Qt) build reports a Latin-1 key by its character
@@ -45,29 +49,30 @@ void runKeyLoop(ShellState& shell, const Capture& capture) {
     cv::Mat cameraShown;
     cv::Mat outputShown;
     for (;;) {
-        // The toolkit's timed wait looks for events every millisecond, which alone costs a few
-        // percent of a core. So the wait for a key is split: a 1 ms wait dispatches what the
-        // window system has queued (keys, trackbar moves, repaints), then the loop sleeps until
-        // the next frame's pictures or the rest of the 10 ms, whichever comes first. A key
-        // pressed meanwhile stays queued for the next turn.
+        // One turn per frame: sleep until the capture thread has posted the frame's pictures
+        // (at most kLongestSleep, so that the windows stay responsive when frames stop), show
+        // them, then let the toolkit paint them and dispatch what the window system queued
+        // meanwhile (keys, trackbar moves, the window closing). The toolkit's own timed wait
+        // would look for events every millisecond instead, which alone costs a few percent of
+        // a core.
+        shell.picturesReady.waitFor(kLongestSleep);
+        showPendingPictures(shell, cameraShown, outputShown);
         const int key = cv::waitKey(1);
         if (endsTheRun(key)) {
             return;
         }
-        // Checked before anything is shown: showing a picture in the window the user has just
-        // closed would open it again.
+        // Checked before the next turn shows anything: showing a picture in the window the user
+        // has just closed would open it again.
         if (mainWindowClosed()) {
             return;
         }
         if (key == 'B' || key == 'b') {
             tracker.maskView = !tracker.maskView.load();
         }
-        showPendingPictures(shell, cameraShown, outputShown);
         adoptTaughtReference(shell);
         if (!shell.frameOk || stopSignal() != 0 || capture.lost()) {
             return;
         }
-        shell.picturesReady.waitFor(std::chrono::milliseconds(9));
     }
 }
 

@@ -47,6 +47,12 @@ const wl_callback_listener kCallbackListener = {onDone};
 WaylandConnection::WaylandConnection(wl_display* display) : display_(display) {}
 
 WaylandConnection::~WaylandConnection() {
+    // A compositor that finds the connection closed may drop what arrived with the hangup
+    // unread (libwayland's server looks at the hangup first): the last key releases would be
+    // lost, and KWin keeps a lost client's keys down. So it is given the time to handle them.
+    if (failure_ == 0) {
+        roundtrip();
+    }
     if (registry_ != nullptr) {
         wl_registry_destroy(registry_);
     }

@@ -25,6 +25,7 @@ class WaylandConnection {
     // Connects and collects the compositor's globals. On failure returns nullptr and sets
     // *reason to what failed.
     static std::unique_ptr<WaylandConnection> open(std::string* reason);
+    // Waits (boundedly) until the compositor has handled everything sent, then disconnects.
     ~WaylandConnection();
     WaylandConnection(const WaylandConnection&) = delete;
     WaylandConnection& operator=(const WaylandConnection&) = delete;

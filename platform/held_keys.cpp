@@ -33,21 +33,32 @@ void HeldKeys::want(const KeyStates& wanted) {
     if (next == held_) {
         return;
     }
+    // The mirror learns of a press before the backend sends it and of a release after: a
+    // process that dies in between then leaves its watchdog releasing a key too many, which is
+    // harmless, never one too few.
+    const std::uint8_t previous = held_;
+    const std::uint8_t during = previous | next;
+    if (during != held_) {
+        held_ = during;
+        mirrorLocked();
+    }
     // Releases first: a key pressed in the same step is then the last one pressed, the one the
     // desktop repeats.
     for (size_t i = 0; i < wanted.size(); ++i) {
-        if ((held_ & bitOf(i)) != 0 && (next & bitOf(i)) == 0) {
+        if ((previous & bitOf(i)) != 0 && (next & bitOf(i)) == 0) {
             backend_->key(kSteeringKeys[i], false);
         }
     }
     for (size_t i = 0; i < wanted.size(); ++i) {
-        if ((held_ & bitOf(i)) == 0 && (next & bitOf(i)) != 0) {
+        if ((previous & bitOf(i)) == 0 && (next & bitOf(i)) != 0) {
             backend_->key(kSteeringKeys[i], true);
         }
     }
     backend_->flush();
-    held_ = next;
-    mirrorLocked();
+    if (held_ != next) {
+        held_ = next;
+        mirrorLocked();
+    }
 }
 
 void HeldKeys::releaseAll() {

@@ -37,7 +37,9 @@ class HeldKeys {
     // asks for.
     void releaseAll();
     // After every change of the held set, and after every releaseAll(), writes one byte to fd:
-    // bit i set means kSteeringKeys[i] is down. Writes the current set at once. The descriptor
+    // bit i set means kSteeringKeys[i] is down. A change that presses keys is written before
+    // they are sent (the set then holds the old and the new keys), so the mirror never misses
+    // a key that is down. Writes the current set at once. The descriptor
     // is made non-blocking, so a reader that stops reading can never stall a frame; a failed
     // write is ignored. -1 stops the mirror. The descriptor stays owned by the caller.
     void mirrorTo(int fd);

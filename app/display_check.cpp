@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <wayland-client.h>
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,6 +29,8 @@ bool waylandReachable(std::string& why) {
             "from a desktop session";
         return false;
     }
+    // libwayland's own lines (no XDG_RUNTIME_DIR, ...) would repeat ours without the prefix.
+    wl_log_set_handler_client([](const char*, va_list) {});
     wl_display* connection = wl_display_connect(nullptr);
     if (connection == nullptr) {
         why = std::string("cannot connect to the Wayland compositor '") + wayland +

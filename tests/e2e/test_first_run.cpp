@@ -2,6 +2,8 @@
 // pointer drag through the X server), and a failure shown in the window for a menu user.
 
 #include <algorithm>
+#include <filesystem>
+#include <set>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -87,6 +89,31 @@ TEST_F(FirstRun, DragOverTheBallTeachesItsColourAndLearnSavesIt) {
         kStartBound))
         << "keys received: " << second.describe() << "\nstderr:\n"
         << again.err();
+
+    // Without --learn a selection is used but written nowhere: teaching the grey background
+    // (no colour) lets go of the keys and leaves the folder as it was.
+    const std::string savedBytes = readFile(learnt);
+    const std::optional<Window> camsteer = x_->waitForWindow("Camsteer", kStartBound);
+    ASSERT_TRUE(camsteer.has_value());
+    ASSERT_TRUE(showsFrames(*camsteer));  // the picture laid out where the drag goes
+    // What is in the folder besides the runs' own output files.
+    const auto files = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+            const std::string name = entry.path().filename();
+            if (name.rfind("run", 0) != 0) {
+                names.insert(name);
+            }
+        }
+        return names;
+    };
+    const std::set<std::string> before = files();
+    x_->drag(*camsteer, cv::Point(200, 150), cv::Point(260, 200));
+    EXPECT_TRUE(pollUntil([&] { return steeringKeysDown(*x_).empty(); }, kStartBound))
+        << "keys down: " << ::testing::PrintToString(steeringKeysDown(*x_));
+    EXPECT_EQ(readFile(learnt), savedBytes);
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(again.err().find("wrote"), std::string::npos) << again.err();
 }
 
 // Started from the menu, a start that fails once the windows are up says so in "Camsteer"

@@ -14,7 +14,8 @@
 namespace camsteer::e2e {
 namespace {
 
-enum class Ending { kEscape, kSigint, kSigterm, kSighup };
+// How a run ends: Escape typed into its window, or a stop signal (the value).
+enum class Ending : int { kEscape = 0, kSigint = SIGINT, kSigterm = SIGTERM, kSighup = SIGHUP };
 
 struct KeyCase {
     const char* name;
@@ -75,24 +76,13 @@ TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
     EXPECT_EQ(down, want) << "keys received: " << recorder.describe();
 
     int wantStatus = 0;
-    switch (c.ending) {
-        case Ending::kEscape:
-            // Escape must reach the program's window; the releases then go there too, so the
-            // server's key map tells whether they were sent.
-            x_->typeInto(windows.camsteer, XK_Escape);
-            break;
-        case Ending::kSigint:
-            program->signal(SIGINT);
-            wantStatus = 128 + SIGINT;
-            break;
-        case Ending::kSigterm:
-            program->signal(SIGTERM);
-            wantStatus = 128 + SIGTERM;
-            break;
-        case Ending::kSighup:
-            program->signal(SIGHUP);
-            wantStatus = 128 + SIGHUP;
-            break;
+    if (c.ending == Ending::kEscape) {
+        // Escape must reach the program's window; the releases then go there too, so the
+        // server's key map tells whether they were sent.
+        x_->typeInto(windows.camsteer, XK_Escape);
+    } else {
+        program->signal(static_cast<int>(c.ending));
+        wantStatus = 128 + static_cast<int>(c.ending);
     }
     const std::optional<ExitStatus> status = program->wait();
     ASSERT_TRUE(status.has_value()) << "the run did not end";
@@ -212,9 +202,7 @@ TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
         }
     }
 
-    const int signo = c.ending == Ending::kSighup   ? SIGHUP
-                      : c.ending == Ending::kSigint ? SIGINT
-                                                    : SIGTERM;
+    const int signo = static_cast<int>(c.ending);
     program->signal(signo);
     const std::optional<ExitStatus> status = program->wait();
     ASSERT_TRUE(status.has_value()) << "the run did not end";

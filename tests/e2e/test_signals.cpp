@@ -187,6 +187,10 @@ TEST_P(ServerGone, TheRunEndsWithoutACrash) {
                                     << program->err();
     EXPECT_TRUE(status->exited()) << status->describe() << "\nstderr:\n" << program->err();
     EXPECT_EQ(program->out(), "");
+    // Also what the key output and the window toolkit say about the loss names the program.
+    for (const std::string& line : lines(program->err())) {
+        EXPECT_EQ(line.rfind("camsteer_replay: ", 0), 0u) << "stderr:\n" << program->err();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ByServerSignal, ServerGone, ::testing::Values(SIGTERM, SIGKILL),

@@ -115,6 +115,10 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
     }
 
     std::uint8_t held = 0;
+    // What was down before the latest 0 byte. It is released only while that 0 is the latest
+    // word: bytes read late (this process still starting, or slow) must not release keys the
+    // program has pressed again since, on its own connection.
+    std::uint8_t beforeZero = 0;
     if (::getppid() != parent) {
         gParentGone = 1;  // ended before the death signal was asked for: read what it left
         ::fcntl(STDIN_FILENO, F_SETFL, O_NONBLOCK);
@@ -129,10 +133,12 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
             break;  // the pipe broke (or the parent died with its write end leaked)
         }
         for (ssize_t i = 0; i < n; ++i) {
-            if (bytes[i] == 0) {
-                release(*keyboard, held);
-            }
+            beforeZero = bytes[i] == 0 ? static_cast<std::uint8_t>(beforeZero | held) : 0;
             held = bytes[i];
+        }
+        if (held == 0) {
+            release(*keyboard, beforeZero);
+            beforeZero = 0;
         }
     }
     release(*keyboard, held);

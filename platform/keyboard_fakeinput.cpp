@@ -17,6 +17,9 @@ class FakeInputKeyboard final : public WaylandKeyboard {
     FakeInputKeyboard(std::unique_ptr<WaylandConnection> connection, org_kde_kwin_fake_input* input)
         : WaylandKeyboard(std::move(connection), "KDE fake input"), input_(input) {}
     ~FakeInputKeyboard() override {
+        // KWin keeps a key down when the client goes before KWin has handled its release: a
+        // program (or its watchdog) that releases and ends at once must wait for KWin first.
+        connection().roundtrip();
         org_kde_kwin_fake_input_destroy(input_);
         connection().flush();
     }

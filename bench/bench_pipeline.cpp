@@ -3,7 +3,7 @@
 //   ProcessFrame   the tracker's pass over one 320 x 240 frame
 //   ProcessFrameLibraryThreads   the same with the image library's worker threads on
 //   BareKernels    the same image-library calls in one plain function on the same frames,
-//                  into buffers made once: the floor the tracker is measured against
+//                  into buffers made once: what the tracker pass (its band pass fused) must beat
 //   FrameCopy      restoring the untouched frame before each pass (in both of the above)
 //   ShowDirection  choosing, copying, drawing and posting the direction picture when it has
 //                  changed (in the frame road it is redrawn only then)

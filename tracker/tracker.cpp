@@ -25,8 +25,6 @@ const int kHueChannel[] = {0};
 
 Tracker::Tracker(const cv::Mat& reference, int width, int height)
     : hsv_(height, width, CV_8UC3),
-      hue_(height, width, CV_8UC1),
-      mask_(height, width, CV_8UC1),
       backProjection_(height, width, CV_8UC1),
       width_(width),
       height_(height),
@@ -35,13 +33,18 @@ Tracker::Tracker(const cv::Mat& reference, int width, int height)
     buildHueModel(reference);
 }
 
-void Tracker::colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::Mat& mask) {
+std::pair<cv::Scalar, cv::Scalar> Tracker::colourBandBounds(int smin, int vmin, int vmax) {
     // The band is lower <= value < upper in each channel; cv::inRange takes inclusive upper
     // bounds, so each upper bound goes in one less. An empty band (vmin == vmax, smin 256)
     // then has its lower bound above its upper bound, which inRange answers with all zero.
     const int vlow = std::min(vmin, vmax);
     const int vhigh = std::max(vmin, vmax);
-    cv::inRange(hsv, cv::Scalar(0, smin, vlow), cv::Scalar(180 - 1, 256 - 1, vhigh - 1), mask);
+    return {cv::Scalar(0, smin, vlow), cv::Scalar(180 - 1, 256 - 1, vhigh - 1)};
+}
+
+void Tracker::colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::Mat& mask) {
+    const auto [lower, upper] = colourBandBounds(smin, vmin, vmax);
+    cv::inRange(hsv, lower, upper, mask);
 }
 
 TrackerSettings Tracker::settings() const {
@@ -121,10 +124,9 @@ bool Tracker::processFrame(cv::Mat& frame) {
 }
 
 void Tracker::locateTarget(const TrackerSettings& s) {
-    colourBand(hsv_, s.smin, s.vmin, s.vmax, mask_);
-    cv::extractChannel(hsv_, hue_, 0);
-    cv::calcBackProject(&hue_, 1, kHueChannel, hueModel_, backProjection_, kHueRanges);
-    cv::bitwise_and(backProjection_, mask_, backProjection_);
+    // Colour band, hue plane, back-projection through the model, masked by the band: one pass
+    // that gives what BandProjection::libraryPath's four library calls give.
+    bandProjection_.apply(hsv_, hueModel_, s.smin, s.vmin, s.vmax, backProjection_);
     // A 3 x 3 rectangle is dilate's default element; a replicated border, as for the blur,
     // keeps regions at the edge of the frame from shrinking.
     cv::dilate(backProjection_, backProjection_, cv::Mat(), cv::Point(-1, -1), 3,
@@ -245,9 +247,9 @@ DirectionFlags Tracker::directions() const {
     return directions_;
 }
 
-std::array<const uchar*, 4> Tracker::workingImageData() const {
+std::array<const uchar*, 2> Tracker::workingImageData() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return {hsv_.data, hue_.data, mask_.data, backProjection_.data};
+    return {hsv_.data, backProjection_.data};
 }
 
 void Tracker::setHeldKeys(HeldKeys* keys) {

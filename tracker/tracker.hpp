@@ -3,11 +3,13 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "platform/held_keys.hpp"
+#include "tracker/band_projection.hpp"
 
 namespace camsteer {
 
@@ -76,7 +78,7 @@ class Tracker {
 
     // Where the per-frame working images keep their pixels: the same from frame to frame
     // once the tracker is made, which a check of steady-state memory relies on.
-    std::array<const uchar*, 4> workingImageData() const;
+    std::array<const uchar*, 2> workingImageData() const;
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -86,6 +88,8 @@ class Tracker {
                                  double nearFraction, double farFraction, double trackMinFraction);
     // Colour band of an HSV image: lower bounds inclusive, upper bounds exclusive.
     static void colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::Mat& mask);
+    // Its bounds per channel (H, S, V), inclusive at both ends, as cv::inRange takes them.
+    static std::pair<cv::Scalar, cv::Scalar> colourBandBounds(int smin, int vmin, int vmax);
     // The grid the decision uses: lines at a third and two thirds of each side.
     static void drawGrid(cv::Mat& image, int w, int h);
 
@@ -114,8 +118,7 @@ class Tracker {
     cv::Mat histogramPicture_;
 
     cv::Mat hsv_;
-    cv::Mat hue_;
-    cv::Mat mask_;
+    BandProjection bandProjection_;
     cv::Mat backProjection_;
     cv::Mat hueModel_;
 

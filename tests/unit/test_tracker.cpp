@@ -64,6 +64,44 @@ TEST(ColourBand, EdgesAreInclusiveBelowAndExclusiveAbove) {
     }
 }
 
+// The one-pass band and back-projection against the four library calls it replaces: random
+// pixels over the whole byte range (not only what an HSV conversion gives), the settings' edges
+// and random settings, three models; settings change from call to call, so stale tables show.
+TEST(BandProjection, GivesWhatTheLibraryCallsGiveBitForBit) {
+    cv::RNG rng(20261207);
+    cv::Mat anyBytes(240, 320, CV_8UC3), converted(240, 320, CV_8UC3);
+    rng.fill(anyBytes, cv::RNG::UNIFORM, 0, 256);
+    rng.fill(converted, cv::RNG::UNIFORM, 0, 256);
+    cv::cvtColor(converted, converted, cv::COLOR_BGR2HSV);
+    cv::Mat randomModel(Tracker::kHistogramBins, 1, CV_32F);
+    rng.fill(randomModel, cv::RNG::UNIFORM, 0.0, 300.0);  // also above 255: saturates
+    const cv::Mat models[] = {Tracker(swatch(kBlue), 320, 240).hueModel(),
+                              cv::Mat::zeros(Tracker::kHistogramBins, 1, CV_32F), randomModel};
+    std::vector<std::array<int, 3>> settings;  // smin, vmin, vmax
+    for (int smin : {0, 1, 80, 255, 256}) {
+        for (int vmin : {0, 1, 126, 255, 256}) {
+            for (int vmax : {0, 126, 127, 256}) {
+                settings.push_back({smin, vmin, vmax});
+            }
+        }
+    }
+    for (int i = 0; i < 40; ++i) {
+        settings.push_back({rng.uniform(0, 257), rng.uniform(0, 257), rng.uniform(0, 257)});
+    }
+    BandProjection fused;
+    cv::Mat hue, mask, expected, got;
+    for (const cv::Mat& model : models) {
+        for (const auto& [smin, vmin, vmax] : settings) {
+            for (const cv::Mat* hsv : {&anyBytes, &converted}) {
+                BandProjection::libraryPath(*hsv, model, smin, vmin, vmax, hue, mask, expected);
+                fused.apply(*hsv, model, smin, vmin, vmax, got);
+                ASSERT_EQ(0, cv::norm(expected, got, cv::NORM_INF))
+                    << "smin " << smin << " vmin " << vmin << " vmax " << vmax;
+            }
+        }
+    }
+}
+
 // Height of the bar drawn in `bin`, read off the picture in the middle of the bar.
 int barHeight(const cv::Mat& picture, int bin) {
     const int x = bin * 15 + 7;

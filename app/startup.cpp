@@ -203,7 +203,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         diagnose(options, keysInUse);
     }
     CaptureRun running(capture, keys.get());
-    capture.start();
+    // Watching before the first frame can press a key: Ctrl-Z then always finds it.
     HeldKeys* const held = keys.get();
     RunWatch watch(
         capture,
@@ -213,6 +213,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
             }
         },
         gate, kMainWindow);
+    capture.start();
 
     runKeyLoop(shell, capture);
     return shutDown(shell, options, line, capture, running);

@@ -46,12 +46,8 @@ std::chrono::milliseconds RunWatch::stallBound(double interval) {
     return std::max(std::chrono::milliseconds(250), frames);
 }
 
-RunWatch::RunWatch(const Capture& capture, std::function<void()> releaseAll, KeyGate* gate,
-                   std::string mainWindow)
-    : capture_(capture),
-      releaseAll_(std::move(releaseAll)),
-      gate_(gate),
-      mainWindow_(std::move(mainWindow)) {
+RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow)
+    : capture_(capture), keys_(keys), mainWindow_(std::move(mainWindow)) {
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }
@@ -97,10 +93,9 @@ RunWatch::~RunWatch() {
 }
 
 void RunWatch::stopProcess(int signo) {
-    if (gate_ != nullptr) {
-        gate_->allowPresses(false);
+    if (keys_ != nullptr) {
+        keys_->pause();
     }
-    releaseAll_();
     // Stop as the signal would: its default action, raised on this thread. This returns once
     // the process is continued (or at once, where the default is to ignore it: an orphaned
     // process group).
@@ -115,10 +110,8 @@ void RunWatch::stopProcess(int signo) {
     ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     ::raise(signo);
     ::sigaction(signo, &ours, nullptr);
-    // Forget what frames wanted while presses were held back, so the next frame presses it.
-    releaseAll_();
-    if (gate_ != nullptr) {
-        gate_->allowPresses(true);
+    if (keys_ != nullptr) {
+        keys_->resume();
     }
 }
 
@@ -136,7 +129,9 @@ void RunWatch::run() {
         const Clock::time_point lastFrame = capture_.lastFrameAt();
         const Clock::time_point now = Clock::now();
         if (lastFrame != releasedAt && now - lastFrame >= bound) {
-            releaseAll_();
+            if (keys_ != nullptr) {
+                keys_->releaseAll();
+            }
             releasedAt = lastFrame;
             ++stallReleases_;
         }

@@ -47,10 +47,9 @@ void prepareProcess(const ShellOptions& options) {
 // The held keys over the key backend, when this program sends keys, and the line naming the
 // backend; none (after saying why) when no backend opens, and the run goes on without keys. A
 // backend whose keys would outlive the process gets its watchdog, which the held keys keep told
-// of what is down. `gate`: where presses can be held back (a stopping program).
+// of what is down.
 std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options,
-                                   std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse,
-                                   KeyGate*& gate) {
+                                   std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse) {
     if (!options.sendKeys) {
         return nullptr;
     }
@@ -64,9 +63,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
     std::unique_ptr<HeldKeys> keys;
     if (choice.keyboard) {
         const std::string backend = choice.keyboard->name();
-        auto gated = std::make_unique<KeyGate>(std::move(choice.keyboard));
-        gate = gated.get();
-        keys = std::make_unique<HeldKeys>(std::move(gated));
+        keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
         inUse = choice.inUse;
         if (keysOutliveProcess(backend)) {
             std::string why;
@@ -186,9 +183,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
     std::string keysInUse;
-    KeyGate* gate = nullptr;
-    const std::unique_ptr<HeldKeys> keys =
-        openKeys(*shell.tracker, options, watchdog, keysInUse, gate);
+    const std::unique_ptr<HeldKeys> keys = openKeys(*shell.tracker, options, watchdog, keysInUse);
     openWindows(shell);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
     installTeaching(shell, line, options);
@@ -204,15 +199,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     CaptureRun running(capture, keys.get());
     // Watching before the first frame can press a key: Ctrl-Z then always finds it.
-    HeldKeys* const held = keys.get();
-    RunWatch watch(
-        capture,
-        [held] {
-            if (held != nullptr) {
-                held->releaseAll();
-            }
-        },
-        gate, kMainWindow);
+    RunWatch watch(capture, keys.get(), kMainWindow);
     capture.start();
 
     runKeyLoop(shell, capture);

@@ -26,6 +26,9 @@ HeldKeys::~HeldKeys() {
 
 void HeldKeys::want(const KeyStates& wanted) {
     std::lock_guard<std::mutex> guard(lock_);
+    if (paused_) {
+        return;
+    }
     std::uint8_t next = 0;
     for (size_t i = 0; i < wanted.size(); ++i) {
         next |= wanted[i] ? bitOf(i) : 0;
@@ -63,6 +66,21 @@ void HeldKeys::want(const KeyStates& wanted) {
 
 void HeldKeys::releaseAll() {
     std::lock_guard<std::mutex> guard(lock_);
+    releaseAllLocked();
+}
+
+void HeldKeys::pause() {
+    std::lock_guard<std::mutex> guard(lock_);
+    paused_ = true;
+    releaseAllLocked();
+}
+
+void HeldKeys::resume() {
+    std::lock_guard<std::mutex> guard(lock_);
+    paused_ = false;
+}
+
+void HeldKeys::releaseAllLocked() {
     if (held_ != 0) {
         for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
             if ((held_ & bitOf(i)) != 0) {

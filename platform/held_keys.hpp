@@ -36,6 +36,11 @@ class HeldKeys {
     // Releases every key that is down and forgets it, so the next want() presses again what it
     // asks for.
     void releaseAll();
+    // pause() releases every key that is down; until resume(), want() sends nothing and counts
+    // nothing as held, so no release can follow that was not preceded by its press. After
+    // resume() the next want() presses what it asks for.
+    void pause();
+    void resume();
     // After every change of the held set, and after every releaseAll(), writes one byte to fd:
     // bit i set means kSteeringKeys[i] is down. A change that presses keys is written before
     // they are sent (the set then holds the old and the new keys), so the mirror never misses
@@ -50,11 +55,13 @@ class HeldKeys {
     const char* backendName() const { return backend_->name(); }
 
   private:
+    void releaseAllLocked();
     void mirrorLocked() const;
 
     mutable std::mutex lock_;
     std::unique_ptr<Keyboard> backend_;
     std::uint8_t held_ = 0;
+    bool paused_ = false;
     int mirrorFd_ = -1;
 };
 

@@ -141,15 +141,19 @@ TEST(CaptureLoss, KeysAreReleasedOnceWhileAStalledReadBlocks) {
     std::string why;
     ASSERT_TRUE(capture.init(why)) << why;
     ASSERT_TRUE(capture.start());
-    std::atomic<int> releases{0};
-    RunWatch watch(
-        capture, [&] { ++releases; }, nullptr, "no such window");
-    ASSERT_TRUE(test::pollUntil([&] { return releases > 0; }, std::chrono::seconds(5),
-                                std::chrono::milliseconds(5)));
-    EXPECT_TRUE(log->blocking) << "released only after the blocked read returned";
-    std::this_thread::sleep_for(RunWatch::stallBound(0) * 2);
-    EXPECT_EQ(1, releases.load());
-    EXPECT_EQ(1, watch.stallReleases());
+    auto recorder = std::make_unique<RecordingKeyboard>();
+    const RecordingKeyboard& keyboard = *recorder;  // read once the watch has ended
+    HeldKeys keys(std::move(recorder));
+    keys.want({true});
+    {
+        RunWatch watch(capture, &keys, "no such window");
+        ASSERT_TRUE(test::pollUntil([&] { return keys.held() == 0; }, std::chrono::seconds(5),
+                                    std::chrono::milliseconds(5)));
+        EXPECT_TRUE(log->blocking) << "released only after the blocked read returned";
+        std::this_thread::sleep_for(RunWatch::stallBound(0) * 2);
+        EXPECT_EQ(1, watch.stallReleases());
+    }
+    EXPECT_EQ(2u, keyboard.events.size()) << "one press, one release";
 }
 
 // The keys the last frames pressed, after the shutdown the program runs when its camera is

@@ -310,7 +310,8 @@ std::string keyTrace(const testing::RecordingKeyboard& keyboard) {
 
 // Frame after frame the tracker asks for a key state; what reaches the backend is the change:
 // a press when a key becomes wanted, a release when it no longer is, releases before presses,
-// one flush per frame that changed something and none otherwise. "*" stands for releaseAll().
+// one flush per frame that changed something and none otherwise. "*" stands for releaseAll(),
+// "pause" and "resume" for the calls of a stopping and continued process.
 TEST(HeldKeys, PassesOnOnlyTheChanges) {
     struct Case {
         const char* what;
@@ -334,6 +335,14 @@ TEST(HeldKeys, PassesOnOnlyTheChanges) {
          {"+U+L|", "-U-L|", "+U+L|"},
          ",UL,,UL"},
         {"releaseAll with nothing down sends nothing", {"*", "", "*"}, {"", "", ""}, ",,"},
+        {"paused: a press is neither sent nor counted, so no release follows it",
+         {"U", "pause", "UL", "*", "", "resume"},
+         {"+U|", "-U|", "", "", "", ""},
+         ",U,,"},
+        {"resumed: a key still wanted is pressed again",
+         {"UL", "pause", "UL", "resume", "UL"},
+         {"+U+L|", "-U-L|", "", "", "+U+L|"},
+         ",UL,,UL"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -347,7 +356,11 @@ TEST(HeldKeys, PassesOnOnlyTheChanges) {
             for (size_t i = 0; i < c.frames.size(); ++i) {
                 keyboard.events.clear();
                 keyboard.flushes = 0;
-                c.frames[i] == "*" ? keys.releaseAll() : keys.want(statesOf(c.frames[i]));
+                const std::string& frame = c.frames[i];
+                frame == "*"        ? keys.releaseAll()
+                : frame == "pause"  ? keys.pause()
+                : frame == "resume" ? keys.resume()
+                                    : keys.want(statesOf(frame));
                 EXPECT_EQ(keyTrace(keyboard), c.sent[i]) << "frame " << i;
             }
             keys.mirrorTo(-1);

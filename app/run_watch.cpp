@@ -156,6 +156,9 @@ void RunWatch::run() {
                 if (bytes[i] == kQuit) {
                     return;
                 }
+                // The stop releases the keys of the latest frame; counting its time as a stall
+                // would release again what the first frames after continuing press.
+                releasedAt = capture_.lastFrameAt();
                 stopProcess(bytes[i]);
             }
         }

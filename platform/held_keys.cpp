@@ -10,14 +10,6 @@
 
 namespace camsteer {
 
-namespace {
-
-std::uint8_t bitOf(size_t index) {
-    return static_cast<std::uint8_t>(1u << index);
-}
-
-}  // namespace
-
 HeldKeys::HeldKeys(std::unique_ptr<Keyboard> backend) : backend_(std::move(backend)) {}
 
 HeldKeys::~HeldKeys() {
@@ -31,7 +23,7 @@ void HeldKeys::want(const KeyStates& wanted) {
     }
     std::uint8_t next = 0;
     for (size_t i = 0; i < wanted.size(); ++i) {
-        next |= wanted[i] ? bitOf(i) : 0;
+        next |= wanted[i] ? 1u << i : 0u;
     }
     if (next == held_) {
         return;
@@ -47,16 +39,8 @@ void HeldKeys::want(const KeyStates& wanted) {
     }
     // Releases first: a key pressed in the same step is then the last one pressed, the one the
     // desktop repeats.
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        if ((previous & bitOf(i)) != 0 && (next & bitOf(i)) == 0) {
-            backend_->key(kSteeringKeys[i], false);
-        }
-    }
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        if ((previous & bitOf(i)) == 0 && (next & bitOf(i)) != 0) {
-            backend_->key(kSteeringKeys[i], true);
-        }
-    }
+    backend_->keys(previous & ~next, false);
+    backend_->keys(next & ~previous, true);
     backend_->flush();
     if (held_ != next) {
         held_ = next;
@@ -82,11 +66,7 @@ void HeldKeys::resume() {
 
 void HeldKeys::releaseAllLocked() {
     if (held_ != 0) {
-        for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
-            if ((held_ & bitOf(i)) != 0) {
-                backend_->key(kSteeringKeys[i], false);
-            }
-        }
+        backend_->keys(held_, false);
         backend_->flush();
         held_ = 0;
     }

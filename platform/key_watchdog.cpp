@@ -77,11 +77,7 @@ void release(Keyboard& keyboard, std::uint8_t held) {
     if (held == 0) {
         return;
     }
-    for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
-        if ((held & (1u << i)) != 0) {
-            keyboard.key(kSteeringKeys[i], false);
-        }
-    }
+    keyboard.keys(held, false);
     keyboard.flush();
 }
 

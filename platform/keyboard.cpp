@@ -20,10 +20,16 @@ bool isSet(const char* value) {
 
 }  // namespace
 
-void Keyboard::releaseAll() {
-    for (int virtualKey : kSteeringKeys) {
-        key(virtualKey, false);
+void Keyboard::keys(std::uint8_t set, bool down) {
+    for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
+        if ((set >> i & 1u) != 0) {
+            key(kSteeringKeys[i], down);
+        }
     }
+}
+
+void Keyboard::releaseAll() {
+    keys((1u << kSteeringKeyCount) - 1, false);
     flush();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,9 @@ class Keyboard {
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
     virtual const char* name() const = 0;
+    // Queues a press (down) or release of each steering key whose bit is set in `set` (bit i:
+    // kSteeringKeys[i]), in steering order.
+    void keys(std::uint8_t set, bool down);
     // Releases the six steering keys and flushes; safe to call any number of times.
     void releaseAll();
 };

@@ -31,21 +31,6 @@ void onFatalSignal(int signo) {
     ::raise(signo);
 }
 
-// Installs `handler` for `signo` unless the signal was ignored when the program started: under
-// nohup SIGHUP stays ignored, in a background job of a non-interactive shell SIGINT and SIGQUIT
-// do.
-void handleUnlessIgnored(int signo, void (*handler)(int)) {
-    struct sigaction current {};
-    if (::sigaction(signo, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
-        return;
-    }
-    struct sigaction action {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    ::sigaction(signo, &action, nullptr);
-}
-
 // What must still happen if something ends the process from under the key loop (the window
 // toolkit calls exit() when its display connection breaks): stop capture, release the keys.
 struct RunningCapture {
@@ -67,13 +52,25 @@ void releaseOnExit() {
 
 }  // namespace
 
+void handleUnlessIgnored(int signo, void (*handler)(int), int flags) {
+    struct sigaction current {};
+    if (::sigaction(signo, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = flags;
+    ::sigaction(signo, &action, nullptr);
+}
+
 void installSignalHandlers() {
     for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
-        handleUnlessIgnored(signo, onStopSignal);
+        handleUnlessIgnored(signo, onStopSignal, SA_RESETHAND);
     }
     for (int signo :
          {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGUSR1, SIGUSR2, SIGALRM}) {
-        handleUnlessIgnored(signo, onFatalSignal);
+        handleUnlessIgnored(signo, onFatalSignal, SA_RESETHAND);
     }
     // A display connection that breaks then reports an error the toolkit handles, instead of
     // ending the process before the keys are released.

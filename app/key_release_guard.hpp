@@ -12,6 +12,11 @@ namespace camsteer {
 // after telling the key watchdog. A signal ignored at start stays ignored (nohup).
 void installSignalHandlers();
 
+// Installs `handler` for `signo` with sigaction `flags` unless the signal was ignored when the
+// program started: under nohup SIGHUP stays ignored, in a background job of a non-interactive
+// shell SIGINT and SIGQUIT do.
+void handleUnlessIgnored(int signo, void (*handler)(int), int flags);
+
 // The signal that asked the run to end, 0 while none did. The key loop looks at it every turn.
 int stopSignal();
 

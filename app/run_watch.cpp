@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "app/key_release_guard.hpp"
 #include "app/window_watch.hpp"
 
 namespace camsteer {
@@ -52,15 +53,8 @@ RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindo
         return;
     }
     gWakeFd = wake_[1];
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
     for (int signo : kStopSignals) {
-        struct sigaction current {};
-        if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
-            ::sigaction(signo, &action, nullptr);
-        }
+        handleUnlessIgnored(signo, onStopSignal, SA_RESTART);
     }
     thread_ = std::thread(&RunWatch::run, this);
     gCurrent = this;

@@ -1,5 +1,6 @@
 #include "tracker/band_projection.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include <opencv2/imgproc.hpp>
@@ -55,8 +56,8 @@ void BandProjection::makeTables(const cv::Mat& model, int smin, int vmin, int vm
     model.copyTo(model_);
 }
 
-void BandProjection::apply(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin, int vmax,
-                           cv::Mat& out) {
+cv::Rect BandProjection::apply(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin,
+                               int vmax, cv::Mat& out) {
     const bool sameModel =
         made_ && model_.size() == model.size() && model_.type() == model.type() &&
         model.isContinuous() &&
@@ -65,13 +66,31 @@ void BandProjection::apply(const cv::Mat& hsv, const cv::Mat& model, int smin, i
         makeTables(model, smin, vmin, vmax);
     }
     out.create(hsv.size(), CV_8UC1);
+    int left = hsv.cols, right = -1, top = -1, bottom = -1;
     for (int y = 0; y < hsv.rows; ++y) {
         const uchar* pixel = hsv.ptr<uchar>(y);
         uchar* result = out.ptr<uchar>(y);
+        uchar any = 0;
         for (int x = 0; x < hsv.cols; ++x, pixel += 3) {
             result[x] = hueTable_[pixel[0]] & saturationTable_[pixel[1]] & valueTable_[pixel[2]];
+            any |= result[x];
+        }
+        if (any != 0) {
+            int first = 0;
+            while (result[first] == 0) {
+                ++first;
+            }
+            int last = hsv.cols - 1;
+            while (result[last] == 0) {
+                --last;
+            }
+            left = std::min(left, first);
+            right = std::max(right, last);
+            top = top < 0 ? y : top;
+            bottom = y;
         }
     }
+    return right < 0 ? cv::Rect() : cv::Rect(left, top, right - left + 1, bottom - top + 1);
 }
 
 }  // namespace camsteer

@@ -19,9 +19,10 @@ class BandProjection {
                             cv::Mat& hue, cv::Mat& mask, cv::Mat& out);
 
     // The same result in one pass; the tables are remade only when the settings or the model
-    // changed since the last call. `out` is made once for a given size.
-    void apply(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin, int vmax,
-               cv::Mat& out);
+    // changed since the last call. `out` is made once for a given size. Returns the smallest
+    // rectangle holding every non-zero pixel of `out`, empty when there is none.
+    cv::Rect apply(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin, int vmax,
+                   cv::Mat& out);
 
   private:
     void makeTables(const cv::Mat& model, int smin, int vmin, int vmax);

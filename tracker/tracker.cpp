@@ -123,16 +123,36 @@ bool Tracker::processFrame(cv::Mat& frame) {
     return true;
 }
 
+void Tracker::searchRegions(cv::Mat& image, const cv::Rect& nonZero,
+                            std::vector<std::vector<cv::Point>>& contours) {
+    if (nonZero.empty()) {
+        contours.clear();  // what the search finds in an all-zero image
+        return;
+    }
+    // Dilation reaches 3 pixels and the blur 1 more beyond the non-zero pixels; everywhere
+    // else both leave zeros, and the contour search sees zeros around the image anyway. So the
+    // three run on that neighbourhood alone, the contours offset back into the whole image.
+    const int reach = 4;
+    const cv::Rect around = cv::Rect(nonZero.x - reach, nonZero.y - reach,
+                                     nonZero.width + 2 * reach, nonZero.height + 2 * reach) &
+                            cv::Rect(0, 0, image.cols, image.rows);
+    cv::Mat part = image(around);
+    // A 3 x 3 rectangle is dilate's default element; a replicated border, as for the blur,
+    // keeps regions at the edge of the frame from shrinking. Inside the frame the part's own
+    // edge, zero, is what gets replicated: the same as the zeros beyond it. (Left to read
+    // beyond the part, the blur takes another path that rounds some pixels differently.)
+    const int border = cv::BORDER_REPLICATE | cv::BORDER_ISOLATED;
+    cv::dilate(part, part, cv::Mat(), cv::Point(-1, -1), 3, border);
+    cv::GaussianBlur(part, part, cv::Size(3, 3), 0, 0, border);
+    cv::findContours(part, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE, around.tl());
+}
+
 void Tracker::locateTarget(const TrackerSettings& s) {
     // Colour band, hue plane, back-projection through the model, masked by the band: one pass
     // that gives what BandProjection::libraryPath's four library calls give.
-    bandProjection_.apply(hsv_, hueModel_, s.smin, s.vmin, s.vmax, backProjection_);
-    // A 3 x 3 rectangle is dilate's default element; a replicated border, as for the blur,
-    // keeps regions at the edge of the frame from shrinking.
-    cv::dilate(backProjection_, backProjection_, cv::Mat(), cv::Point(-1, -1), 3,
-               cv::BORDER_REPLICATE);
-    cv::GaussianBlur(backProjection_, backProjection_, cv::Size(3, 3), 0, 0, cv::BORDER_REPLICATE);
-    cv::findContours(backProjection_, contours_, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    const cv::Rect nonZero =
+        bandProjection_.apply(hsv_, hueModel_, s.smin, s.vmin, s.vmax, backProjection_);
+    searchRegions(backProjection_, nonZero, contours_);
 
     largestArea_ = 0.0;
     largestContour_ = -1;

@@ -90,6 +90,11 @@ class Tracker {
     static void colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::Mat& mask);
     // Its bounds per channel (H, S, V), inclusive at both ends, as cv::inRange takes them.
     static std::pair<cv::Scalar, cv::Scalar> colourBandBounds(int smin, int vmin, int vmax);
+    // The regions of a back-projection whose non-zero pixels all lie in `nonZero`: dilated 3
+    // times by 3 x 3, blurred 3 x 3 (both with replicated borders), outer contours, in place;
+    // the same contours and image as those calls on the whole image.
+    static void searchRegions(cv::Mat& image, const cv::Rect& nonZero,
+                              std::vector<std::vector<cv::Point>>& contours);
     // The grid the decision uses: lines at a third and two thirds of each side.
     static void drawGrid(cv::Mat& image, int w, int h);
 

@@ -94,11 +94,50 @@ TEST(BandProjection, GivesWhatTheLibraryCallsGiveBitForBit) {
         for (const auto& [smin, vmin, vmax] : settings) {
             for (const cv::Mat* hsv : {&anyBytes, &converted}) {
                 BandProjection::libraryPath(*hsv, model, smin, vmin, vmax, hue, mask, expected);
-                fused.apply(*hsv, model, smin, vmin, vmax, got);
+                const cv::Rect nonZero = fused.apply(*hsv, model, smin, vmin, vmax, got);
                 ASSERT_EQ(0, cv::norm(expected, got, cv::NORM_INF))
                     << "smin " << smin << " vmin " << vmin << " vmax " << vmax;
+                ASSERT_EQ(cv::boundingRect(expected), nonZero);
             }
         }
+    }
+}
+
+// The region search on the neighbourhood of the non-zero pixels against the same calls on the
+// whole image: nothing, single pixels in the corners and at the edges, blobs near and across
+// the edges, scattered noise, everything non-zero.
+TEST(SearchRegions, GivesWhatTheCallsOnTheWholeImageGive) {
+    cv::RNG rng(7);
+    std::vector<cv::Mat> images;
+    auto blank = [] { return cv::Mat(240, 320, CV_8UC1, cv::Scalar(0)); };
+    images.push_back(blank());
+    for (const cv::Point p : {cv::Point(0, 0), cv::Point(319, 0), cv::Point(0, 239),
+                              cv::Point(319, 239), cv::Point(4, 120), cv::Point(315, 5)}) {
+        images.push_back(blank());
+        images.back().at<uchar>(p) = 255;
+    }
+    for (int i = 0; i < 30; ++i) {
+        images.push_back(blank());
+        for (int blobs = rng.uniform(1, 4); blobs > 0; --blobs) {
+            cv::circle(images.back(), cv::Point(rng.uniform(-20, 340), rng.uniform(-20, 260)),
+                       rng.uniform(1, 50), cv::Scalar(rng.uniform(1, 256)), cv::FILLED);
+        }
+    }
+    cv::Mat noise(240, 320, CV_8UC1);
+    rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+    images.push_back(blank());
+    noise.copyTo(images.back(), noise > 250);
+    images.push_back(cv::Mat(240, 320, CV_8UC1, cv::Scalar(9)));
+    for (const cv::Mat& image : images) {
+        cv::Mat expected = image.clone();
+        std::vector<std::vector<cv::Point>> want, got{{cv::Point(1, 1)}};
+        cv::dilate(expected, expected, cv::Mat(), cv::Point(-1, -1), 3, cv::BORDER_REPLICATE);
+        cv::GaussianBlur(expected, expected, cv::Size(3, 3), 0, 0, cv::BORDER_REPLICATE);
+        cv::findContours(expected, want, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        cv::Mat part = image.clone();
+        Tracker::searchRegions(part, cv::boundingRect(image), got);
+        ASSERT_EQ(0, cv::norm(expected, part, cv::NORM_INF)) << cv::boundingRect(image);
+        ASSERT_EQ(want, got) << cv::boundingRect(image);
     }
 }
 

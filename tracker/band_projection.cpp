@@ -1,6 +1,7 @@
 #include "tracker/band_projection.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include <opencv2/imgproc.hpp>
@@ -70,16 +71,21 @@ cv::Rect BandProjection::apply(const cv::Mat& hsv, const cv::Mat& model, int smi
     for (int y = 0; y < hsv.rows; ++y) {
         const uchar* pixel = hsv.ptr<uchar>(y);
         uchar* result = out.ptr<uchar>(y);
-        uchar any = 0;
         for (int x = 0; x < hsv.cols; ++x, pixel += 3) {
             result[x] = hueTable_[pixel[0]] & saturationTable_[pixel[1]] & valueTable_[pixel[2]];
-            any |= result[x];
         }
-        if (any != 0) {
-            int first = 0;
-            while (result[first] == 0) {
-                ++first;
+        // Most rows hold nothing: they are skipped eight bytes at a time.
+        int first = 0;
+        for (uint64_t word = 0; first + 8 <= hsv.cols; first += 8) {
+            std::memcpy(&word, result + first, 8);
+            if (word != 0) {
+                break;
             }
+        }
+        while (first < hsv.cols && result[first] == 0) {
+            ++first;
+        }
+        if (first < hsv.cols) {
             int last = hsv.cols - 1;
             while (result[last] == 0) {
                 --last;

@@ -5,6 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "tracker/frame_passes.hpp"
 #include "tracker/hue_to_bgr.hpp"
 
 namespace camsteer {
@@ -30,6 +31,8 @@ Tracker::Tracker(const cv::Mat& reference, int width, int height)
       height_(height),
       centreX_(width / 2),
       centreY_(height / 2) {
+    grid_.record(cv::Size(width, height),
+                 [&](cv::Mat& picture) { drawGrid(picture, width, height); });
     buildHueModel(reference);
 }
 
@@ -112,7 +115,7 @@ bool Tracker::processFrame(cv::Mat& frame) {
     const bool sendKeysNow = sendKeysEnabled.load();
 
     std::lock_guard<std::mutex> guard(lock_);
-    cv::flip(frame, frame, 1);
+    mirrorInPlace(frame);
     cv::cvtColor(frame, hsv_, cv::COLOR_BGR2HSV);
     locateTarget(s);
     decideDirections(s);
@@ -227,7 +230,7 @@ void Tracker::drawOverlay(cv::Mat& frame, bool maskViewNow) {
     if (maskViewNow) {
         frame.setTo(cv::Scalar::all(0));
     }
-    drawGrid(frame, width_, height_);
+    grid_.paint(frame);  // drawGrid, as recorded
 
     if (maskViewNow) {
         if (largestContour_ >= 0) {

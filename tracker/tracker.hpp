@@ -10,6 +10,7 @@
 
 #include "platform/held_keys.hpp"
 #include "tracker/band_projection.hpp"
+#include "tracker/frame_passes.hpp"
 
 namespace camsteer {
 
@@ -126,6 +127,7 @@ class Tracker {
     BandProjection bandProjection_;
     cv::Mat backProjection_;
     cv::Mat hueModel_;
+    PaintedRuns grid_;
 
     int width_;
     int height_;

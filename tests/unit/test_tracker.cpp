@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "test_support.hpp"
+#include "tracker/frame_passes.hpp"
 #include "tracker/hue_to_bgr.hpp"
 #include "tracker/tracker.hpp"
 
@@ -138,6 +139,30 @@ TEST(SearchRegions, GivesWhatTheCallsOnTheWholeImageGive) {
         Tracker::searchRegions(part, cv::boundingRect(image), got);
         ASSERT_EQ(0, cv::norm(expected, part, cv::NORM_INF)) << cv::boundingRect(image);
         ASSERT_EQ(want, got) << cv::boundingRect(image);
+    }
+}
+
+// The mirror and the recorded grid against the library calls they stand for, on random
+// pictures of widths around the mirror's 16-pixel blocks and of the capture size.
+TEST(FramePasses, MirrorAndGridGiveWhatTheLibraryCallsGive) {
+    cv::RNG rng(11);
+    for (const int width : {1, 2, 15, 16, 17, 31, 32, 33, 47, 48, 49, 63, 64, 100, 320}) {
+        cv::Mat picture(3, width, CV_8UC3);
+        rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+        cv::Mat expected;
+        cv::flip(picture, expected, 1);
+        mirrorInPlace(picture);
+        ASSERT_EQ(0, cv::norm(expected, picture, cv::NORM_INF)) << "width " << width;
+    }
+    for (const cv::Size size : {cv::Size(320, 240), cv::Size(7, 5), cv::Size(641, 479)}) {
+        PaintedRuns grid;
+        grid.record(size, [&](cv::Mat& p) { Tracker::drawGrid(p, size.width, size.height); });
+        cv::Mat picture(size, CV_8UC3);
+        rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+        cv::Mat expected = picture.clone();
+        Tracker::drawGrid(expected, size.width, size.height);
+        grid.paint(picture);
+        ASSERT_EQ(0, cv::norm(expected, picture, cv::NORM_INF)) << size;
     }
 }
 

@@ -32,6 +32,10 @@ class BandProjection {
     std::array<uchar, 256> hueTable_{};
     std::array<uchar, 256> saturationTable_{};
     std::array<uchar, 256> valueTable_{};
+    // The S and V tables as intervals of passing values, when they are such (cv::inRange's
+    // always are): the pass then tests 16 pixels at once where the processor can.
+    bool intervals_ = false;
+    uchar saturationLow_ = 255, saturationHigh_ = 0, valueLow_ = 255, valueHigh_ = 0;
     // What the tables were made for.
     bool made_ = false;
     int smin_ = 0;

@@ -115,6 +115,12 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
     // word: bytes read late (this process still starting, or slow) must not release keys the
     // program has pressed again since, on its own connection.
     std::uint8_t beforeZero = 0;
+    // What 0 bytes released since the last non-zero byte. The 0 of a fatal signal's handler
+    // comes from any thread, so it can fall between another thread's report of a press and
+    // the press itself, which then reaches the server after the release: these keys are
+    // released again when the program is gone. A non-zero byte is written after any such
+    // press, and reports it.
+    std::uint8_t releasedByZero = 0;
     if (::getppid() != parent) {
         gParentGone = 1;  // ended before the death signal was asked for: read what it left
         ::fcntl(STDIN_FILENO, F_SETFL, O_NONBLOCK);
@@ -130,14 +136,16 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
         }
         for (ssize_t i = 0; i < n; ++i) {
             beforeZero = bytes[i] == 0 ? static_cast<std::uint8_t>(beforeZero | held) : 0;
+            releasedByZero = bytes[i] == 0 ? releasedByZero : 0;
             held = bytes[i];
         }
         if (held == 0) {
             release(*keyboard, beforeZero);
+            releasedByZero |= beforeZero;
             beforeZero = 0;
         }
     }
-    release(*keyboard, held);
+    release(*keyboard, held | releasedByZero);
     return 0;  // closing the connection on the way out waits until the server has it all
 }
 

@@ -22,7 +22,8 @@ bool keysOutliveProcess(const std::string& backendName);
 // one byte per change of the held set, bit i for kSteeringKeys[i] (what HeldKeys::mirrorTo
 // writes). When a 0 byte comes it releases the keys last reported down and goes on watching;
 // when the pipe breaks, because this process ended in any way (SIGKILL and crashes included),
-// it releases them and ends.
+// it releases them, and again those the latest 0 released (a press under way may have come
+// after it), and ends.
 //
 // The child is a fresh exec of this program (/proc/self/exe, started with posix_spawn, so it is
 // safe from a process with threads). It inherits no descriptor but the pipe, standard input and

@@ -56,6 +56,7 @@ RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindo
     for (int signo : kStopSignals) {
         handleUnlessIgnored(signo, onStopSignal, SA_RESTART);
     }
+    watching_ = window_.watch(mainWindow_);
     thread_ = std::thread(&RunWatch::run, this);
     gCurrent = this;
 }
@@ -111,14 +112,12 @@ void RunWatch::stopProcess(int signo) {
 
 void RunWatch::run() {
     const auto bound = stallBound(capture_.sourceInterval());
-    WindowWatch window;
-    int searches = 0;
-    bool watching = false;
+    int searches = 1;                // the constructor's
     Clock::time_point releasedAt{};  // the last frame's time when the keys were released
     for (;;) {
-        if (!watching && searches < kWindowSearches) {
+        if (!watching_ && searches < kWindowSearches) {
             ++searches;
-            watching = window.watch(mainWindow_);
+            watching_ = window_.watch(mainWindow_);
         }
         const Clock::time_point lastFrame = capture_.lastFrameAt();
         const Clock::time_point now = Clock::now();
@@ -133,13 +132,13 @@ void RunWatch::run() {
         // at most a tenth while the window is still being looked for.
         const Clock::duration tenth = std::chrono::milliseconds(100);
         Clock::duration wait = lastFrame == releasedAt ? tenth : lastFrame + bound - now;
-        if (!watching && searches < kWindowSearches) {
+        if (!watching_ && searches < kWindowSearches) {
             wait = std::min(wait, tenth);
         }
         const int timeoutMs = static_cast<int>(std::max<long>(
             1, std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1));
 
-        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {window.fd(), POLLIN, 0}};
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {window_.fd(), POLLIN, 0}};
         if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeoutMs) < 0 && errno != EINTR) {
             continue;
         }
@@ -156,7 +155,7 @@ void RunWatch::run() {
                 stopProcess(bytes[i]);
             }
         }
-        if (watching && window.destroyed()) {
+        if (watching_ && window_.destroyed()) {
             windowDestroyed_ = true;
         }
     }

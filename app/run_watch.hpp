@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "app/window_watch.hpp"
 #include "platform/capture.hpp"
 #include "platform/held_keys.hpp"
 
@@ -47,6 +48,10 @@ class RunWatch {
     const Capture& capture_;
     HeldKeys* keys_;
     std::string mainWindow_;
+    // Looked for first by the constructor, before any frame can press a key: a window destroyed
+    // before it is found would go unnoticed.
+    WindowWatch window_;
+    bool watching_ = false;
     int wake_[2] = {-1, -1};
     std::atomic<bool> windowDestroyed_{false};
     std::atomic<int> stallReleases_{0};

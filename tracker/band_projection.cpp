@@ -11,6 +11,7 @@
 #define CAMSTEER_SSSE3_BAND 1
 #endif
 
+#include "tracker/hsv_lookup.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -44,12 +45,12 @@ bool passingInterval(const std::array<uchar, 256>& table, uchar& lo, uchar& hi) 
 }
 
 #ifdef CAMSTEER_SSSE3_BAND
-// 16 pixels at a time: the three channels split by byte shuffles, S and V tested against their
-// intervals, and only where some pixel passes both, its hue looked up in the 256-entry table a
-// row of 16 at a time (rows all zero skipped). Returns the first pixel left to do one by one.
-__attribute__((target("ssse3"))) int bandRowSsse3(const uchar* pixel, uchar* result, int cols,
-                                                  const std::array<uchar, 256>& hueTable, uchar slo,
-                                                  uchar shi, uchar vlo, uchar vhi) {
+// Marks with 1 the pixels that may pass the band and 0 those that cannot, 16 at a time: the
+// channels split by byte shuffles, V = the largest, diff = V less the smallest; a pixel may
+// pass only with V in vlo..vhi and diff at least dmin. Returns the first pixel left unmarked.
+__attribute__((target("ssse3"))) int markCandidatesSsse3(const uchar* pixel, uchar* result,
+                                                         int cols, uchar vlo, uchar vhi,
+                                                         uchar dmin) {
     // split[c][r][j]: the byte of input register r that is byte j of channel c, 0x80 if none.
     alignas(16) static const struct Split {
         uint8_t m[3][3][16];
@@ -62,20 +63,10 @@ __attribute__((target("ssse3"))) int bandRowSsse3(const uchar* pixel, uchar* res
                     }
         }
     } split;
-    __m128i rows[16];
-    int usedRows[16];
-    int used = 0;
-    for (int k = 0; k < 16; ++k) {
-        rows[used] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hueTable.data() + 16 * k));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(rows[used], _mm_setzero_si128())) != 0xFFFF) {
-            usedRows[used++] = k;
-        }
-    }
-    const __m128i sLo = _mm_set1_epi8(static_cast<char>(slo));
-    const __m128i sHi = _mm_set1_epi8(static_cast<char>(shi));
     const __m128i vLo = _mm_set1_epi8(static_cast<char>(vlo));
     const __m128i vHi = _mm_set1_epi8(static_cast<char>(vhi));
-    const __m128i lowNibble = _mm_set1_epi8(0x0F);
+    const __m128i dMin = _mm_set1_epi8(static_cast<char>(dmin));
+    const __m128i one = _mm_set1_epi8(1);
     int x = 0;
     for (; x + 16 <= cols; x += 16, pixel += 48) {
         const __m128i in[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel)),
@@ -88,25 +79,14 @@ __attribute__((target("ssse3"))) int bandRowSsse3(const uchar* pixel, uchar* res
                                                    _mm_shuffle_epi8(in[1], _mm_load_si128(m + 1))),
                                       _mm_shuffle_epi8(in[2], _mm_load_si128(m + 2)));
         }
-        const __m128i s = channel[1];
-        const __m128i v = channel[2];
-        const __m128i band = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(s, sLo), s),
-                                                         _mm_cmpeq_epi8(_mm_min_epu8(s, sHi), s)),
-                                           _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, vLo), v),
-                                                         _mm_cmpeq_epi8(_mm_min_epu8(v, vHi), v)));
-        __m128i out = _mm_setzero_si128();
-        if (_mm_movemask_epi8(band) != 0) {
-            const __m128i h = channel[0];
-            const __m128i low = _mm_and_si128(h, lowNibble);
-            const __m128i high = _mm_and_si128(_mm_srli_epi16(h, 4), lowNibble);
-            for (int i = 0; i < used; ++i) {
-                const __m128i inRow =
-                    _mm_cmpeq_epi8(high, _mm_set1_epi8(static_cast<char>(usedRows[i])));
-                out = _mm_or_si128(out, _mm_and_si128(inRow, _mm_shuffle_epi8(rows[i], low)));
-            }
-            out = _mm_and_si128(out, band);
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + x), out);
+        const __m128i v = _mm_max_epu8(channel[0], _mm_max_epu8(channel[1], channel[2]));
+        const __m128i diff =
+            _mm_sub_epi8(v, _mm_min_epu8(channel[0], _mm_min_epu8(channel[1], channel[2])));
+        const __m128i candidate =
+            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, vLo), v),
+                                        _mm_cmpeq_epi8(_mm_min_epu8(v, vHi), v)),
+                          _mm_cmpeq_epi8(_mm_max_epu8(diff, dMin), diff));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + x), _mm_and_si128(candidate, one));
     }
     return x;
 }
@@ -145,8 +125,19 @@ void BandProjection::makeTables(const cv::Mat& model, int smin, int vmin, int vm
             rampOut_.at<uchar>(0, i) & hueBand[static_cast<size_t>(i)];
     }
 
-    intervals_ = passingInterval(saturationTable_, saturationLow_, saturationHigh_) &&
-                 passingInterval(valueTable_, valueLow_, valueHigh_);
+    // The smallest diff with which any V in the band passes the S test: below it no pixel
+    // passes, whatever its V.
+    const HsvLookup& hsv = HsvLookup::tables();
+    smallestDiff_ = 256;
+    for (int v = 0; v < 256; ++v) {
+        for (int diff = 0; diff <= v && diff < smallestDiff_; ++diff) {
+            if (valueTable_[static_cast<size_t>(v)] != 0 &&
+                saturationTable_[hsv.saturation(v, diff)] != 0) {
+                smallestDiff_ = diff;
+            }
+        }
+    }
+    valueInterval_ = passingInterval(valueTable_, valueLow_, valueHigh_);
 
     made_ = true;
     smin_ = smin;
@@ -155,7 +146,7 @@ void BandProjection::makeTables(const cv::Mat& model, int smin, int vmin, int vm
     model.copyTo(model_);
 }
 
-cv::Rect BandProjection::apply(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin,
+cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smin, int vmin,
                                int vmax, cv::Mat& out) {
     const bool sameModel =
         made_ && model_.size() == model.size() && model_.type() == model.type() &&
@@ -164,36 +155,59 @@ cv::Rect BandProjection::apply(const cv::Mat& hsv, const cv::Mat& model, int smi
     if (!sameModel || smin != smin_ || vmin != vmin_ || vmax != vmax_) {
         makeTables(model, smin, vmin, vmax);
     }
-    out.create(hsv.size(), CV_8UC1);
-    int left = hsv.cols, right = -1, top = -1, bottom = -1;
-    for (int y = 0; y < hsv.rows; ++y) {
-        const uchar* pixel = hsv.ptr<uchar>(y);
+    out.create(bgr.size(), CV_8UC1);
+    if (smallestDiff_ > 255) {
+        out.setTo(cv::Scalar::all(0));  // no pixel can pass the band
+        return cv::Rect();
+    }
+    const HsvLookup& hsv = HsvLookup::tables();
+    // One pixel: converted, then through the band and the model.
+    auto project = [&](const uchar* p) {
+        const int b = p[0], g = p[1], r = p[2];
+        const int v = std::max(b, std::max(g, r));
+        const int diff = v - std::min(b, std::min(g, r));
+        return static_cast<uchar>(hueTable_[hsv.hue(b, g, r, v, diff)] &
+                                  saturationTable_[hsv.saturation(v, diff)] &
+                                  valueTable_[static_cast<size_t>(v)]);
+    };
+    int left = bgr.cols, right = -1, top = -1, bottom = -1;
+    for (int y = 0; y < bgr.rows; ++y) {
+        const uchar* pixel = bgr.ptr<uchar>(y);
         uchar* result = out.ptr<uchar>(y);
-        int x = 0;
+        int marked = 0;  // pixels before this one are marked 1 (may pass) or 0 (cannot)
 #ifdef CAMSTEER_SSSE3_BAND
         static const bool canShuffle = __builtin_cpu_supports("ssse3");
-        if (canShuffle && intervals_) {
-            x = bandRowSsse3(pixel, result, hsv.cols, hueTable_, saturationLow_, saturationHigh_,
-                             valueLow_, valueHigh_);
-            pixel += 3 * x;
+        if (canShuffle && valueInterval_) {
+            marked = markCandidatesSsse3(pixel, result, bgr.cols, valueLow_, valueHigh_,
+                                         static_cast<uchar>(smallestDiff_));
         }
 #endif
-        for (; x < hsv.cols; ++x, pixel += 3) {
-            result[x] = hueTable_[pixel[0]] & saturationTable_[pixel[1]] & valueTable_[pixel[2]];
+        for (int x = 0; x < marked; ++x) {
+            uint64_t word = 0;
+            if (x + 8 <= marked && (std::memcpy(&word, result + x, 8), word == 0)) {
+                x += 7;  // eight that cannot pass
+                continue;
+            }
+            if (result[x] != 0) {
+                result[x] = project(pixel + 3 * x);
+            }
+        }
+        for (int x = marked; x < bgr.cols; ++x) {
+            result[x] = project(pixel + 3 * x);
         }
         // Most rows hold nothing: they are skipped eight bytes at a time.
         int first = 0;
-        for (uint64_t word = 0; first + 8 <= hsv.cols; first += 8) {
+        for (uint64_t word = 0; first + 8 <= bgr.cols; first += 8) {
             std::memcpy(&word, result + first, 8);
             if (word != 0) {
                 break;
             }
         }
-        while (first < hsv.cols && result[first] == 0) {
+        while (first < bgr.cols && result[first] == 0) {
             ++first;
         }
-        if (first < hsv.cols) {
-            int last = hsv.cols - 1;
+        if (first < bgr.cols) {
+            int last = bgr.cols - 1;
             while (result[last] == 0) {
                 --last;
             }

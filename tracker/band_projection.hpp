@@ -6,10 +6,11 @@
 
 namespace camsteer {
 
-// The tracker's colour band, hue plane, back-projection and masking, which as image-library
-// calls are four passes over the frame, in one pass over the HSV image through three tables of
-// 256 entries. The tables are made by those same library calls applied to every possible value,
-// so the pass gives bit for bit what the calls give, for any pixel values and any settings.
+// The tracker's HSV conversion, colour band, hue plane, back-projection and masking, which as
+// image-library calls are five passes over the frame, in one pass over the BGR frame through
+// tables (HsvLookup, and three of 256 entries for the band and the model). The tables are made
+// by those same library calls applied to every possible value, so the pass gives bit for bit
+// what the calls give, for any pixel values and any settings.
 class BandProjection {
   public:
     // The library calls: colour band of `hsv` (Tracker::colourBand), its hue plane
@@ -18,10 +19,11 @@ class BandProjection {
     static void libraryPath(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin, int vmax,
                             cv::Mat& hue, cv::Mat& mask, cv::Mat& out);
 
-    // The same result in one pass; the tables are remade only when the settings or the model
-    // changed since the last call. `out` is made once for a given size. Returns the smallest
-    // rectangle holding every non-zero pixel of `out`, empty when there is none.
-    cv::Rect apply(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin, int vmax,
+    // The same result for the BGR frame `bgr` converted to HSV, in one pass; the tables are
+    // remade only when the settings or the model changed since the last call. `out` is made
+    // once for a given size. Returns the smallest rectangle holding every non-zero pixel of
+    // `out`, empty when there is none.
+    cv::Rect apply(const cv::Mat& bgr, const cv::Mat& model, int smin, int vmin, int vmax,
                    cv::Mat& out);
 
   private:
@@ -32,10 +34,13 @@ class BandProjection {
     std::array<uchar, 256> hueTable_{};
     std::array<uchar, 256> saturationTable_{};
     std::array<uchar, 256> valueTable_{};
-    // The S and V tables as intervals of passing values, when they are such (cv::inRange's
-    // always are): the pass then tests 16 pixels at once where the processor can.
-    bool intervals_ = false;
-    uchar saturationLow_ = 255, saturationHigh_ = 0, valueLow_ = 255, valueHigh_ = 0;
+    // The smallest diff (largest channel less the smallest) with which a pixel can pass the S
+    // test at a V that passes (256: none), and the V table as the interval it passes when it is
+    // one (cv::inRange's always is): pixels outside both are skipped 16 at a time where the
+    // processor can.
+    int smallestDiff_ = 256;
+    bool valueInterval_ = false;
+    uchar valueLow_ = 255, valueHigh_ = 0;
     // What the tables were made for.
     bool made_ = false;
     int smin_ = 0;

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "tracker/frame_passes.hpp"
+#include "tracker/hsv_lookup.hpp"
 #include "tracker/hue_to_bgr.hpp"
 
 namespace camsteer {
@@ -25,14 +26,14 @@ const int kHueChannel[] = {0};
 }  // namespace
 
 Tracker::Tracker(const cv::Mat& reference, int width, int height)
-    : hsv_(height, width, CV_8UC3),
-      backProjection_(height, width, CV_8UC1),
+    : backProjection_(height, width, CV_8UC1),
       width_(width),
       height_(height),
       centreX_(width / 2),
       centreY_(height / 2) {
     grid_.record(cv::Size(width, height),
                  [&](cv::Mat& picture) { drawGrid(picture, width, height); });
+    HsvLookup::tables();  // made here, once per process, rather than in the first frame's pass
     buildHueModel(reference);
 }
 
@@ -116,8 +117,7 @@ bool Tracker::processFrame(cv::Mat& frame) {
 
     std::lock_guard<std::mutex> guard(lock_);
     mirrorInPlace(frame);
-    cv::cvtColor(frame, hsv_, cv::COLOR_BGR2HSV);
-    locateTarget(s);
+    locateTarget(frame, s);
     decideDirections(s);
     if (sendKeysNow) {
         sendKeys();
@@ -150,11 +150,12 @@ void Tracker::searchRegions(cv::Mat& image, const cv::Rect& nonZero,
     cv::findContours(part, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE, around.tl());
 }
 
-void Tracker::locateTarget(const TrackerSettings& s) {
-    // Colour band, hue plane, back-projection through the model, masked by the band: one pass
-    // that gives what BandProjection::libraryPath's four library calls give.
+void Tracker::locateTarget(const cv::Mat& frame, const TrackerSettings& s) {
+    // HSV conversion, colour band, hue plane, back-projection through the model, masked by the
+    // band: one pass that gives what cv::cvtColor and BandProjection::libraryPath's four library
+    // calls give.
     const cv::Rect nonZero =
-        bandProjection_.apply(hsv_, hueModel_, s.smin, s.vmin, s.vmax, backProjection_);
+        bandProjection_.apply(frame, hueModel_, s.smin, s.vmin, s.vmax, backProjection_);
     searchRegions(backProjection_, nonZero, contours_);
 
     largestArea_ = 0.0;
@@ -270,9 +271,9 @@ DirectionFlags Tracker::directions() const {
     return directions_;
 }
 
-std::array<const uchar*, 2> Tracker::workingImageData() const {
+std::array<const uchar*, 1> Tracker::workingImageData() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return {hsv_.data, backProjection_.data};
+    return {backProjection_.data};
 }
 
 void Tracker::setHeldKeys(HeldKeys* keys) {

@@ -79,7 +79,7 @@ class Tracker {
 
     // Where the per-frame working images keep their pixels: the same from frame to frame
     // once the tracker is made, which a check of steady-state memory relies on.
-    std::array<const uchar*, 2> workingImageData() const;
+    std::array<const uchar*, 1> workingImageData() const;
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -110,7 +110,7 @@ class Tracker {
 
   private:
     TrackerSettings settings() const;
-    void locateTarget(const TrackerSettings& s);
+    void locateTarget(const cv::Mat& frame, const TrackerSettings& s);
     void decideDirections(const TrackerSettings& s);
     void sendKeys();
     void drawOverlay(cv::Mat& frame, bool maskViewNow);
@@ -123,7 +123,6 @@ class Tracker {
     cv::Mat refMask_;
     cv::Mat histogramPicture_;
 
-    cv::Mat hsv_;
     BandProjection bandProjection_;
     cv::Mat backProjection_;
     cv::Mat hueModel_;

@@ -6,6 +6,7 @@
 
 #include "test_support.hpp"
 #include "tracker/frame_passes.hpp"
+#include "tracker/hsv_lookup.hpp"
 #include "tracker/hue_to_bgr.hpp"
 #include "tracker/tracker.hpp"
 
@@ -65,15 +66,14 @@ TEST(ColourBand, EdgesAreInclusiveBelowAndExclusiveAbove) {
     }
 }
 
-// The one-pass band and back-projection against the four library calls it replaces: random
-// pixels over the whole byte range (not only what an HSV conversion gives), the settings' edges
-// and random settings, three models; settings change from call to call, so stale tables show.
+// The one-pass conversion, band and back-projection against the five library calls it
+// replaces: random frames (one of a width not of 16s), the settings' edges and random
+// settings, three models; settings change from call to call, so stale tables show.
 TEST(BandProjection, GivesWhatTheLibraryCallsGiveBitForBit) {
     cv::RNG rng(20261207);
-    cv::Mat anyBytes(240, 320, CV_8UC3), converted(239, 317, CV_8UC3);  // a width not of 16s
-    rng.fill(anyBytes, cv::RNG::UNIFORM, 0, 256);
-    rng.fill(converted, cv::RNG::UNIFORM, 0, 256);
-    cv::cvtColor(converted, converted, cv::COLOR_BGR2HSV);
+    cv::Mat frames[2] = {cv::Mat(240, 320, CV_8UC3), cv::Mat(239, 317, CV_8UC3)};
+    rng.fill(frames[0], cv::RNG::UNIFORM, 0, 256);
+    rng.fill(frames[1], cv::RNG::NORMAL, 128, 50);  // greys and muted colours
     cv::Mat randomModel(Tracker::kHistogramBins, 1, CV_32F);
     rng.fill(randomModel, cv::RNG::UNIFORM, 0.0, 300.0);  // also above 255: saturates
     const cv::Mat models[] = {Tracker(swatch(kBlue), 320, 240).hueModel(),
@@ -90,18 +90,40 @@ TEST(BandProjection, GivesWhatTheLibraryCallsGiveBitForBit) {
         settings.push_back({rng.uniform(0, 257), rng.uniform(0, 257), rng.uniform(0, 257)});
     }
     BandProjection fused;
-    cv::Mat hue, mask, expected, got;
+    cv::Mat hsv[2], hue, mask, expected, got;
+    cv::cvtColor(frames[0], hsv[0], cv::COLOR_BGR2HSV);
+    cv::cvtColor(frames[1], hsv[1], cv::COLOR_BGR2HSV);
     for (const cv::Mat& model : models) {
         for (const auto& [smin, vmin, vmax] : settings) {
-            for (const cv::Mat* hsv : {&anyBytes, &converted}) {
-                BandProjection::libraryPath(*hsv, model, smin, vmin, vmax, hue, mask, expected);
-                const cv::Rect nonZero = fused.apply(*hsv, model, smin, vmin, vmax, got);
+            for (int f = 0; f < 2; ++f) {
+                BandProjection::libraryPath(hsv[f], model, smin, vmin, vmax, hue, mask, expected);
+                const cv::Rect nonZero = fused.apply(frames[f], model, smin, vmin, vmax, got);
                 ASSERT_EQ(0, cv::norm(expected, got, cv::NORM_INF))
                     << "smin " << smin << " vmin " << vmin << " vmax " << vmax;
                 ASSERT_EQ(cv::boundingRect(expected), nonZero);
             }
         }
     }
+}
+
+// The looked-up conversion against the library's for every one of the 2^24 BGR values.
+TEST(HsvLookup, ConvertsEveryColourAsTheLibraryDoes) {
+    cv::Mat bgr(4096, 4096, CV_8UC3), hsv;
+    for (int i = 0; i < 1 << 24; ++i) {
+        bgr.ptr<cv::Vec3b>(0)[i] = cv::Vec3b(i & 255, (i >> 8) & 255, i >> 16);
+    }
+    cv::cvtColor(bgr, hsv, cv::COLOR_BGR2HSV);
+    const HsvLookup& lookup = HsvLookup::tables();
+    int wrong = 0;
+    for (int i = 0; i < 1 << 24; ++i) {
+        const cv::Vec3b in = bgr.ptr<cv::Vec3b>(0)[i];
+        const cv::Vec3b want = hsv.ptr<cv::Vec3b>(0)[i];
+        const cv::Vec3b got = lookup.convert(in[0], in[1], in[2]);
+        if (got != want && ++wrong <= 5) {
+            ADD_FAILURE() << "BGR " << in << ": " << got << " instead of " << want;
+        }
+    }
+    EXPECT_EQ(0, wrong);
 }
 
 // The region search on the neighbourhood of the non-zero pixels against the same calls on the

@@ -209,7 +209,9 @@ TEST(CaptureThread, ReusesItsFrameBuffers) {
     std::vector<const uchar*> seen, shown;  // capture thread only until stop()
     Capture capture;
     capture.setSource(std::make_unique<Source>());
-    capture.setLossTimeout(0.05);
+    // Long enough that a slow frame on a loaded machine (sanitizers, other jobs) is not taken
+    // for a lost source before the fiftieth; short enough to end the test soon after it.
+    capture.setLossTimeout(0.5);
     capture.setCallback([&](cv::Mat& frame) { seen.push_back(frame.data); });
     capture.setRender([&](const cv::Mat& upright) { shown.push_back(upright.data); });
     std::string why;

@@ -56,14 +56,16 @@ void runKeyLoop(ShellState& shell, const Capture& capture) {
         // would look for events every millisecond instead, which alone costs a few percent of
         // a core.
         shell.picturesReady.waitFor(kLongestSleep);
+        // Checked right before anything is shown: showing a picture in the window the user has
+        // closed would open it again. The toolkit handles a close in whichever of its calls
+        // dispatches queued events, not only in waitKey: creating a window at start-up does
+        // too, so a close that comes while the windows are being made is seen here first.
+        if (mainWindowClosed()) {
+            return;
+        }
         showPendingPictures(shell, cameraShown, outputShown);
         const int key = cv::waitKey(1);
         if (endsTheRun(key)) {
-            return;
-        }
-        // Checked before the next turn shows anything: showing a picture in the window the user
-        // has just closed would open it again.
-        if (mainWindowClosed()) {
             return;
         }
         if (key == 'B' || key == 'b') {

@@ -57,6 +57,7 @@ RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindo
         handleUnlessIgnored(signo, onStopSignal, SA_RESTART);
     }
     watching_ = window_.watch(mainWindow_);
+    followWindows();  // a window manager may have given a new window the focus
     thread_ = std::thread(&RunWatch::run, this);
     gCurrent = this;
 }
@@ -89,7 +90,7 @@ RunWatch::~RunWatch() {
 
 void RunWatch::stopProcess(int signo) {
     if (keys_ != nullptr) {
-        keys_->pause();
+        keys_->pause(HeldKeys::Hold::kStopped);
     }
     // Stop as the signal would: its default action, raised on this thread. This returns once
     // the process is continued (or at once, where the default is to ignore it: an orphaned
@@ -106,7 +107,26 @@ void RunWatch::stopProcess(int signo) {
     ::raise(signo);
     ::sigaction(signo, &ours, nullptr);
     if (keys_ != nullptr) {
-        keys_->resume();
+        keys_->resume(HeldKeys::Hold::kStopped);
+    }
+}
+
+void RunWatch::followWindows() {
+    if (!watching_) {
+        return;
+    }
+    window_.takeEvents();
+    windowDestroyed_ = window_.destroyed();
+    // Keys sent while a window of ours has the focus would type into the program itself
+    // (moving the slider the user just clicked, hiding their Escape): they wait until the user
+    // clicks back into the program they steer.
+    if (keys_ != nullptr && window_.focused() != heldBackForFocus_) {
+        heldBackForFocus_ = window_.focused();
+        if (heldBackForFocus_) {
+            keys_->pause(HeldKeys::Hold::kOwnWindowFocused);
+        } else {
+            keys_->resume(HeldKeys::Hold::kOwnWindowFocused);
+        }
     }
 }
 
@@ -119,6 +139,7 @@ void RunWatch::run() {
             ++searches;
             watching_ = window_.watch(mainWindow_);
         }
+        followWindows();
         const Clock::time_point lastFrame = capture_.lastFrameAt();
         const Clock::time_point now = Clock::now();
         if (lastFrame != releasedAt && now - lastFrame >= bound) {
@@ -154,9 +175,6 @@ void RunWatch::run() {
                 releasedAt = capture_.lastFrameAt();
                 stopProcess(bytes[i]);
             }
-        }
-        if (watching_ && window_.destroyed()) {
-            windowDestroyed_ = true;
         }
     }
 }

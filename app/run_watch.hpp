@@ -21,6 +21,9 @@ namespace camsteer {
 //   again what it wants.
 //   A signal ignored when the watch starts (a job control shell's choice) stays ignored.
 // - The main window destroyed by another X client.
+// - A window of this program taking the keyboard focus (the user clicked into it to move a
+//   slider or teach a colour): the keys are held back (released, and frames press none) until
+//   the focus goes elsewhere; the next frame then presses again what it wants.
 class RunWatch {
   public:
     // `keys`: the run's held keys, or null without keys. `mainWindow` is the title of the window
@@ -44,6 +47,9 @@ class RunWatch {
   private:
     void run();
     void stopProcess(int signo);
+    // Takes the window events: the main window's end, and the focus entering or leaving the
+    // program's windows, which holds the keys back or lets them go out again.
+    void followWindows();
 
     const Capture& capture_;
     HeldKeys* keys_;
@@ -52,6 +58,7 @@ class RunWatch {
     // before it is found would go unnoticed.
     WindowWatch window_;
     bool watching_ = false;
+    bool heldBackForFocus_ = false;  // the thread's own once it runs
     int wake_[2] = {-1, -1};
     std::atomic<bool> windowDestroyed_{false};
     std::atomic<int> stallReleases_{0};

@@ -18,7 +18,7 @@ HeldKeys::~HeldKeys() {
 
 void HeldKeys::want(const KeyStates& wanted) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (paused_) {
+    if (heldBackBy_ != 0) {
         return;
     }
     std::uint8_t next = 0;
@@ -53,15 +53,15 @@ void HeldKeys::releaseAll() {
     releaseAllLocked();
 }
 
-void HeldKeys::pause() {
+void HeldKeys::pause(Hold why) {
     std::lock_guard<std::mutex> guard(lock_);
-    paused_ = true;
+    heldBackBy_ |= static_cast<std::uint8_t>(why);
     releaseAllLocked();
 }
 
-void HeldKeys::resume() {
+void HeldKeys::resume(Hold why) {
     std::lock_guard<std::mutex> guard(lock_);
-    paused_ = false;
+    heldBackBy_ &= static_cast<std::uint8_t>(~static_cast<unsigned>(why));
 }
 
 void HeldKeys::releaseAllLocked() {

@@ -36,11 +36,17 @@ class HeldKeys {
     // Releases every key that is down and forgets it, so the next want() presses again what it
     // asks for.
     void releaseAll();
-    // pause() releases every key that is down; until resume(), want() sends nothing and counts
-    // nothing as held, so no release can follow that was not preceded by its press. After
-    // resume() the next want() presses what it asks for.
-    void pause();
-    void resume();
+    // Why keys may be held back: each reason is paused and resumed on its own, and keys go out
+    // only while none holds.
+    enum class Hold : std::uint8_t {
+        kStopped = 1,           // the process is being stopped (Ctrl-Z)
+        kOwnWindowFocused = 2,  // a window of this program has the keyboard focus
+    };
+    // pause() releases every key that is down; until every reason is resumed, want() sends
+    // nothing and counts nothing as held, so no release can follow that was not preceded by its
+    // press. After the last resume() the next want() presses what it asks for.
+    void pause(Hold why = Hold::kStopped);
+    void resume(Hold why = Hold::kStopped);
     // After every change of the held set, and after every releaseAll(), writes one byte to fd:
     // bit i set means kSteeringKeys[i] is down. A change that presses keys is written before
     // they are sent (the set then holds the old and the new keys), so the mirror never misses
@@ -61,7 +67,7 @@ class HeldKeys {
     mutable std::mutex lock_;
     std::unique_ptr<Keyboard> backend_;
     std::uint8_t held_ = 0;
-    bool paused_ = false;
+    std::uint8_t heldBackBy_ = 0;  // Hold bits
     int mirrorFd_ = -1;
 };
 

@@ -51,10 +51,16 @@ TEST_F(StopSignals, EndEveryRunNormallyAtAnyMoment) {
     }
 }
 
-// The ways a run can end or stop from outside while the ball holds Up and Left. None may leave
-// a key down in the X server (read with the suite's own connection open, so the server does not
-// reset when the program's connections go).
-enum class Way { kSignal, kTerminalStop, kMainWindowDestroyed, kHangupUnderNohup };
+// The ways a run can end, stop or hold its keys back from outside while the ball holds Up and
+// Left. None may leave a key down in the X server (read with the suite's own connection open,
+// so the server does not reset when the program's connections go).
+enum class Way {
+    kSignal,
+    kTerminalStop,
+    kMainWindowDestroyed,
+    kHangupUnderNohup,
+    kOwnWindowFocused
+};
 
 struct ExitPath {
     const char* name;
@@ -123,6 +129,18 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
             EXPECT_TRUE(program->running() && upAndLeft()) << "SIGHUP was not ignored";
             program->signal(SIGTERM);
             break;
+        case Way::kOwnWindowFocused:  // a click into a window of the program, then back out
+            XSetInputFocus(x_->display(), windows.output, RevertToPointerRoot, CurrentTime);
+            XSync(x_->display(), False);
+            EXPECT_TRUE(pollUntil(noneDown, kStartBound))
+                << "held while its own window has the focus: "
+                << ::testing::PrintToString(steeringKeysDown(*x_));
+            XSetInputFocus(x_->display(), PointerRoot, RevertToPointerRoot, CurrentTime);
+            XSync(x_->display(), False);
+            EXPECT_TRUE(pollUntil(upAndLeft, kStartBound))
+                << "once the focus left, the next frame must press the keys again";
+            program->signal(SIGTERM);
+            break;
         case Way::kMainWindowDestroyed:
             XDestroyWindow(x_->display(), windows.camsteer);
             XSync(x_->display(), False);
@@ -146,23 +164,24 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
 
 INSTANTIATE_TEST_SUITE_P(
     UpAndLeftHeld, ExitPaths,
-    ::testing::Values(ExitPath{"Interrupt", Way::kSignal, SIGINT, false, 128 + SIGINT},
-                      ExitPath{"Terminate", Way::kSignal, SIGTERM, false, 128 + SIGTERM},
-                      ExitPath{"Hangup", Way::kSignal, SIGHUP, false, 128 + SIGHUP},
-                      ExitPath{"Quit", Way::kSignal, SIGQUIT, true, 0},
-                      ExitPath{"Abort", Way::kSignal, SIGABRT, true, 0},
-                      ExitPath{"SegmentationFault", Way::kSignal, SIGSEGV, true, 0},
-                      ExitPath{"BusError", Way::kSignal, SIGBUS, true, 0},
-                      ExitPath{"FloatingPointError", Way::kSignal, SIGFPE, true, 0},
-                      ExitPath{"IllegalInstruction", Way::kSignal, SIGILL, true, 0},
-                      ExitPath{"User1", Way::kSignal, SIGUSR1, true, 0},
-                      ExitPath{"User2", Way::kSignal, SIGUSR2, true, 0},
-                      ExitPath{"Alarm", Way::kSignal, SIGALRM, true, 0},
-                      ExitPath{"Kill", Way::kSignal, SIGKILL, true, 0},
-                      ExitPath{"TerminalStop", Way::kTerminalStop, SIGTSTP, false, 128 + SIGTERM},
-                      ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
-                      ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false,
-                               128 + SIGTERM}),
+    ::testing::Values(
+        ExitPath{"Interrupt", Way::kSignal, SIGINT, false, 128 + SIGINT},
+        ExitPath{"Terminate", Way::kSignal, SIGTERM, false, 128 + SIGTERM},
+        ExitPath{"Hangup", Way::kSignal, SIGHUP, false, 128 + SIGHUP},
+        ExitPath{"Quit", Way::kSignal, SIGQUIT, true, 0},
+        ExitPath{"Abort", Way::kSignal, SIGABRT, true, 0},
+        ExitPath{"SegmentationFault", Way::kSignal, SIGSEGV, true, 0},
+        ExitPath{"BusError", Way::kSignal, SIGBUS, true, 0},
+        ExitPath{"FloatingPointError", Way::kSignal, SIGFPE, true, 0},
+        ExitPath{"IllegalInstruction", Way::kSignal, SIGILL, true, 0},
+        ExitPath{"User1", Way::kSignal, SIGUSR1, true, 0},
+        ExitPath{"User2", Way::kSignal, SIGUSR2, true, 0},
+        ExitPath{"Alarm", Way::kSignal, SIGALRM, true, 0},
+        ExitPath{"Kill", Way::kSignal, SIGKILL, true, 0},
+        ExitPath{"TerminalStop", Way::kTerminalStop, SIGTSTP, false, 128 + SIGTERM},
+        ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
+        ExitPath{"OwnWindowFocused", Way::kOwnWindowFocused, SIGTERM, false, 128 + SIGTERM},
+        ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM}),
     [](const ::testing::TestParamInfo<ExitPath>& info) { return std::string(info.param.name); });
 
 // How the X server goes: SIGTERM lets it close its connections, SIGKILL drops them.

@@ -311,7 +311,8 @@ std::string keyTrace(const testing::RecordingKeyboard& keyboard) {
 // Frame after frame the tracker asks for a key state; what reaches the backend is the change:
 // a press when a key becomes wanted, a release when it no longer is, releases before presses,
 // one flush per frame that changed something and none otherwise. "*" stands for releaseAll(),
-// "pause" and "resume" for the calls of a stopping and continued process.
+// "pause" and "resume" for the calls of a stopping and continued process, "focus" and "unfocus"
+// for the program's own window taking and losing the keyboard focus.
 TEST(HeldKeys, PassesOnOnlyTheChanges) {
     struct Case {
         const char* what;
@@ -343,6 +344,10 @@ TEST(HeldKeys, PassesOnOnlyTheChanges) {
          {"UL", "pause", "UL", "resume", "UL"},
          {"+U+L|", "-U-L|", "", "", "+U+L|"},
          ",UL,,UL"},
+        {"held back for two reasons: keys go out again only when both are over",
+         {"U", "focus", "pause", "resume", "U", "unfocus", "U"},
+         {"+U|", "-U|", "", "", "", "", "+U|"},
+         ",U,,,U"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -357,10 +362,13 @@ TEST(HeldKeys, PassesOnOnlyTheChanges) {
                 keyboard.events.clear();
                 keyboard.flushes = 0;
                 const std::string& frame = c.frames[i];
-                frame == "*"        ? keys.releaseAll()
-                : frame == "pause"  ? keys.pause()
-                : frame == "resume" ? keys.resume()
-                                    : keys.want(statesOf(frame));
+                using Hold = HeldKeys::Hold;
+                frame == "*"         ? keys.releaseAll()
+                : frame == "pause"   ? keys.pause()
+                : frame == "resume"  ? keys.resume()
+                : frame == "focus"   ? keys.pause(Hold::kOwnWindowFocused)
+                : frame == "unfocus" ? keys.resume(Hold::kOwnWindowFocused)
+                                     : keys.want(statesOf(frame));
                 EXPECT_EQ(keyTrace(keyboard), c.sent[i]) << "frame " << i;
             }
             keys.mirrorTo(-1);

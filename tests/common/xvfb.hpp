@@ -52,6 +52,7 @@ class Xvfb {
             kill(pid_, SIGKILL);
             reap(std::chrono::seconds(60));
         }
+        removeLeftovers();
         pid_ = -1;
     }
 
@@ -138,6 +139,29 @@ class Xvfb {
                 return true;
             }
             *line += c;
+        }
+    }
+
+    // A killed server leaves its lock file and socket behind. Another server starting at the
+    // same moment (tests run side by side) could then take the stale lock in a race with a
+    // third and end up sharing its display number, so they go now, while the lock still names
+    // this server.
+    void removeLeftovers() const {
+        if (display_.size() < 2) {
+            return;
+        }
+        const std::string number = display_.substr(1);
+        const std::string lock = "/tmp/.X" + number + "-lock";
+        char text[32] = {};
+        const int fd = open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return;  // cleaned up by the server itself
+        }
+        const ssize_t n = read(fd, text, sizeof(text) - 1);
+        close(fd);
+        if (n > 0 && std::atol(text) == static_cast<long>(pid_)) {
+            unlink(("/tmp/.X11-unix/X" + number).c_str());
+            unlink(lock.c_str());
         }
     }
 

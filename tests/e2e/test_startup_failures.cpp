@@ -4,6 +4,8 @@
 
 #include <glob.h>
 
+#include <algorithm>
+
 #include "harness.hpp"
 
 namespace camsteer::e2e {
@@ -213,6 +215,11 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
                          cwd});
     }
 
+    // The rows that must open no window run first. A program that ended may still have requests
+    // the server has not carried out (it takes them in turns), so windows of a row that opens
+    // some could be created while a later row runs and be counted against it.
+    std::stable_partition(cases.begin(), cases.end(),
+                          [](const Case& c) { return !c.expected.windowsAllowed; });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program + ": " + c.what);
         const int windowsBefore = x_->topLevelsCreated();

@@ -16,6 +16,7 @@
 #include "files.hpp"
 #include "keys.hpp"
 #include "kwin_session.hpp"
+#include "portal_session.hpp"
 #include "process.hpp"
 #include "sway_session.hpp"
 #include "x_client.hpp"
@@ -120,16 +121,18 @@ class XtermOnXvfb : public TerminalBed {
 
     std::optional<std::vector<std::string>> keysDown() override { return steeringKeysDown(*x_); }
 
-  private:
-    static constexpr const char* kTitle = "camsteer-receiver";
+  protected:
     // A desktop session's variables: the display, and a runtime folder (the test's own, so
     // that nothing the program keeps there outlives the test).
-    EnvChanges env() const {
+    virtual EnvChanges env() const {
         EnvChanges env = sessionEnv(xvfb_->display());
         env["XDG_RUNTIME_DIR"] = runtimeDir_;
         return env;
     }
+    const std::string& display() const { return xvfb_->display(); }
 
+  private:
+    static constexpr const char* kTitle = "camsteer-receiver";
     std::string runtimeDir_;
 
     // Destroyed in reverse: the terminal, then the suite's connection, then the server.
@@ -220,6 +223,43 @@ class XtermOnKwin : public TerminalBed {
   private:
     static constexpr const char* kClass = "CamsteerReceiver";
     std::unique_ptr<KwinSession> session_;
+};
+
+// The xterm under Xvfb, with the program in a Wayland session whose compositor offers none of
+// the Wayland key protocols: its keys go through the stand-in remote-desktop portal, which puts
+// them into the X display.
+class XtermViaPortal : public XtermOnXvfb {
+  public:
+    explicit XtermViaPortal(PortalSession::Options options = {}) : options_(std::move(options)) {}
+
+    std::string missing() const override {
+        const std::string xterm = XtermOnXvfb::missing();
+        return xterm.empty() ? PortalSession::missing() : xterm;
+    }
+    std::string start(const TempDir& dir) override {
+        const std::string notUp = XtermOnXvfb::start(dir);
+        if (!notUp.empty()) {
+            return notUp;
+        }
+        portal_ = std::make_unique<PortalSession>(dir.path(), display(), options_);
+        return portal_->error();
+    }
+    const PortalSession& portal() const { return *portal_; }
+
+  protected:
+    EnvChanges env() const override {
+        EnvChanges env = XtermOnXvfb::env();
+        if (portal_) {
+            for (const auto& [name, value] : portal_->env()) {
+                env[name] = value;
+            }
+        }
+        return env;
+    }
+
+  private:
+    PortalSession::Options options_;
+    std::unique_ptr<PortalSession> portal_;
 };
 
 inline std::unique_ptr<TerminalBed> footOnSway() {

@@ -157,6 +157,11 @@ const Bed kBeds[] = {
     // The program sees only the X display, as an X11 program would.
     {"XtermOnXwaylandXOnly", "XTest", [] { return xtermOnXwayland(true); }},
     {"XtermOnKwin", "KDE fake input", [] { return std::unique_ptr<TerminalBed>(new XtermOnKwin); }},
+    // The user takes a few seconds over the dialog: the ball is held by then.
+    {"XtermViaPortal", "the desktop's remote-desktop portal",
+     [] {
+         return std::unique_ptr<TerminalBed>(new XtermViaPortal({2, "grant", 3.0}));
+     }},
 };
 
 using TerminalCase = std::tuple<size_t, KeyCase>;  // an index into kBeds, a cell

@@ -22,7 +22,7 @@ class PortalSession {
   public:
     struct Options {
         int version = 2;               // the portal interface's version
-        std::string answer = "grant";  // grant, refuse, stale-token (refuse any kept token)
+        const char* answer = "grant";  // grant, refuse, stale-token (refuse any kept token)
         double delay = 0;              // seconds the user takes over the dialog
     };
 

@@ -7,7 +7,7 @@ reply) and writes one line per event to the log:
     CreateSession handle_token=s:... session_handle_token=s:...
     SelectDevices handle_token=s:... persist_mode=u:2 restore_token=s:... types=u:1
     Start handle_token=s:...
-    Answer Start 0 restore_token=...
+    Answer Start 0 RESTORE-TOKEN    (when the user has answered)
     Key 103 1
     Closed Close | Closed vanished
 
@@ -94,12 +94,14 @@ class Portal(dbus.service.Object):
     def note(self, line):
         self.log.write(line + "\n")
 
-    def answer(self, sender, options, response, results, delay=0.0):
+    def answer(self, sender, options, response, results, delay=0.0, note=None):
         path = "%s/request/%s/%s" % (PATH, sender[1:].replace(".", "_"),
                                      options.get("handle_token", "t"))
         request = Request(self.bus, path)
 
         def respond():
+            if note:
+                self.note(note)
             request.Response(dbus.UInt32(response), dbus.Dictionary(results, signature="sv"))
             request.remove_from_connection()
             return False
@@ -142,8 +144,8 @@ class Portal(dbus.service.Object):
         if response == 0 and self.args.version >= 2:
             self.tokens += 1
             results["restore_token"] = dbus.String("standin-token-%d" % self.tokens)
-        self.note("Answer Start %d %s" % (response, results.get("restore_token", "")))
-        return self.answer(sender, options, response, results, self.args.delay)
+        note = "Answer Start %d %s" % (response, results.get("restore_token", ""))
+        return self.answer(sender, options, response, results, self.args.delay, note.strip())
 
     @dbus.service.method(REMOTE, in_signature="oa{sv}iu")
     def NotifyKeyboardKeycode(self, session, options, keycode, state):

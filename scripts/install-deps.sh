@@ -19,8 +19,9 @@ packages=(
   # real applications receiving the keys in the end-to-end tests: terminals under Xvfb and in
   # headless Wayland compositors (wlroots and KDE's) with Xwayland
   xterm foot sway xwayland kwin-wayland dbus-daemon
-  # a compositor without the Wayland key protocols, and the suite's stand-in remote-desktop portal
-  weston python3-dbus python3-gi
+  # compositors without the Wayland key protocols (weston; GNOME's mutter, with the real portal
+  # frontend in front of it), and the suite's own remote-desktop portals
+  weston mutter xdg-desktop-portal python3-dbus python3-gi
   # tests and packaging
   imagemagick dpkg-dev file lintian procps desktop-file-utils mandoc groff-base
 )

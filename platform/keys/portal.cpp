@@ -1,5 +1,6 @@
 #include "platform/keys/portal.hpp"
 
+#include <linux/input.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -23,6 +24,10 @@ namespace {
 constexpr std::uint32_t kKeyboardDevice = 1;  // the portal's device type KEYBOARD
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 constexpr std::uint32_t kCancelledByUser = 1;
+// GNOME's compositor (mutter 43) loses the first key event of a new remote-desktop session: the
+// first steering key pressed would never go down. A tap of KEY_UNKNOWN, which no keyboard layout
+// gives a symbol, takes that place unseen.
+constexpr int kFirstEventKey = KEY_UNKNOWN;
 // Making and configuring a session shows nothing to the user: the portal answers at once.
 constexpr auto kSetUpBound = std::chrono::seconds(10);
 // The user may take as long as they like over the dialog.
@@ -204,6 +209,8 @@ class PortalKeyboard final : public Keyboard {
         // What the frames asked for while the user decided goes down now.
         const std::uint8_t down = down_;
         queued_.clear();
+        bus_->notifyKey(session_, kFirstEventKey, true);
+        bus_->notifyKey(session_, kFirstEventKey, false);
         for (int k = 0; k < kSteeringKeyCount; ++k) {
             if ((down >> k & 1u) != 0) {
                 bus_->notifyKey(session_, evdevKeyCode(kSteeringKeys[k]), true);

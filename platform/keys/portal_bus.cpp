@@ -71,6 +71,8 @@ std::unique_ptr<PortalBus> PortalBus::open(std::string* reason) {
         return nullptr;
     }
     std::unique_ptr<PortalBus> portal(new PortalBus(bus));
+    // A portal the bus still has to start may take a moment, but start-up must not hang on it.
+    sd_bus_set_method_call_timeout(bus, kCallTimeoutUs);
     const char* unique = nullptr;
     if (sd_bus_get_unique_name(bus, &unique) < 0 || unique == nullptr || unique[0] != ':') {
         *reason = "the session bus gave no name to this connection";

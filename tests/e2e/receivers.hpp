@@ -16,7 +16,6 @@
 #include "files.hpp"
 #include "keys.hpp"
 #include "kwin_session.hpp"
-#include "portal_session.hpp"
 #include "process.hpp"
 #include "sway_session.hpp"
 #include "x_client.hpp"
@@ -223,43 +222,6 @@ class XtermOnKwin : public TerminalBed {
   private:
     static constexpr const char* kClass = "CamsteerReceiver";
     std::unique_ptr<KwinSession> session_;
-};
-
-// The xterm under Xvfb, with the program in a Wayland session whose compositor offers none of
-// the Wayland key protocols: its keys go through the stand-in remote-desktop portal, which puts
-// them into the X display.
-class XtermViaPortal : public XtermOnXvfb {
-  public:
-    explicit XtermViaPortal(PortalSession::Options options = {}) : options_(std::move(options)) {}
-
-    std::string missing() const override {
-        const std::string xterm = XtermOnXvfb::missing();
-        return xterm.empty() ? PortalSession::missing() : xterm;
-    }
-    std::string start(const TempDir& dir) override {
-        const std::string notUp = XtermOnXvfb::start(dir);
-        if (!notUp.empty()) {
-            return notUp;
-        }
-        portal_ = std::make_unique<PortalSession>(dir.path(), display(), options_);
-        return portal_->error();
-    }
-    const PortalSession& portal() const { return *portal_; }
-
-  protected:
-    EnvChanges env() const override {
-        EnvChanges env = XtermOnXvfb::env();
-        if (portal_) {
-            for (const auto& [name, value] : portal_->env()) {
-                env[name] = value;
-            }
-        }
-        return env;
-    }
-
-  private:
-    PortalSession::Options options_;
-    std::unique_ptr<PortalSession> portal_;
 };
 
 inline std::unique_ptr<TerminalBed> footOnSway() {

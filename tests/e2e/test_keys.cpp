@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "harness.hpp"
-#include "receivers.hpp"
+#include "portal_beds.hpp"
 
 namespace camsteer::e2e {
 namespace {
@@ -162,6 +162,9 @@ const Bed kBeds[] = {
      [] {
          return std::unique_ptr<TerminalBed>(new XtermViaPortal({2, "grant", 3.0}));
      }},
+    // GNOME's chain: the real portal frontend in front of mutter, granted at once.
+    {"FootOnMutter", "the desktop's remote-desktop portal",
+     [] { return std::unique_ptr<TerminalBed>(new FootOnMutter); }},
 };
 
 using TerminalCase = std::tuple<size_t, KeyCase>;  // an index into kBeds, a cell

@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "harness.hpp"
-#include "receivers.hpp"
+#include "portal_beds.hpp"
 
 namespace camsteer::e2e {
 namespace {
@@ -28,8 +28,9 @@ std::ostream& operator<<(std::ostream& os, const ConsentCase& c) {
     return os << c.name;
 }
 
-const std::vector<std::string> kHeldThenReleased = {"Key 103 1", "Key 105 1", "Key 103 0",
-                                                    "Key 105 0", "Closed Close"};
+// First the tap that takes the place of the event GNOME loses (KEY_UNKNOWN), then the keys.
+const std::vector<std::string> kHeldThenReleased = {
+    "Key 240 1", "Key 240 0", "Key 103 1", "Key 105 1", "Key 103 0", "Key 105 0", "Closed Close"};
 
 // A run's conversation: the set-up calls (SelectDevices with `select`), the answer, then `rest`.
 std::vector<std::string> conversation(const std::string& select, const std::string& answer,

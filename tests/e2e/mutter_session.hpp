@@ -75,15 +75,7 @@ class MutterSession {
             error_ = "the portal frontend did not come up: " + frontend_->err();
         }
     }
-    ~MutterSession() {
-        for (std::unique_ptr<Process>* process : {&frontend_, &impl_, &mutter_, &bus_}) {
-            if (*process) {
-                (*process)->signal(SIGTERM);
-                (*process)->wait(10s);
-                process->reset();
-            }
-        }
-    }
+    ~MutterSession() { stopInOrder({&frontend_, &impl_, &mutter_, &bus_}); }
     MutterSession(const MutterSession&) = delete;
     MutterSession& operator=(const MutterSession&) = delete;
 

@@ -81,15 +81,7 @@ class PortalSession {
             error_ = "the portal stand-in did not come up: " + standin_->err();
         }
     }
-    ~PortalSession() {
-        for (std::unique_ptr<Process>* process : {&standin_, &bus_, &weston_}) {
-            if (*process) {
-                (*process)->signal(SIGTERM);
-                (*process)->wait(10s);
-                process->reset();
-            }
-        }
-    }
+    ~PortalSession() { stopInOrder({&standin_, &bus_, &weston_}); }
     PortalSession(const PortalSession&) = delete;
     PortalSession& operator=(const PortalSession&) = delete;
 

@@ -8,6 +8,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -27,6 +28,9 @@ class PortalSession {
     };
 
     static std::string missing() {
+        if (access("/dev/uinput", W_OK) == 0) {
+            return "/dev/uinput is writable here, so uinput would send the keys, not the portal";
+        }
         for (const char* tool : {"weston", "dbus-daemon", "/usr/bin/python3"}) {
             if (findProgram(tool).empty()) {
                 return std::string(tool) +

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "mutter_session.hpp"
 #include "portal_session.hpp"
@@ -93,7 +94,24 @@ class FootOnMutter : public TerminalBed {
                                                 std::nullopt},
                                          dir.path());
     }
-    const MutterSession& session() const { return *session_; }
+    // The implementation portal closes the program's session, and with it mutter's, when the
+    // frontend tells it the program is gone; mutter then releases the session's keys.
+    void awaitRelease() override {
+        pollUntil(
+            [&] {
+                const std::vector<std::string> log = session_->log();
+                return !log.empty() && log.back() == "Close";
+            },
+            10s);
+        // What foot had already read reaches the file late on a loaded machine.
+        std::string before = typed();
+        pollUntil(
+            [&] {
+                const std::string now = typed();
+                return std::exchange(before, now) == now;
+            },
+            10s, 1s);
+    }
 
   private:
     std::unique_ptr<test::Xvfb> xvfb_;

@@ -35,8 +35,8 @@ class Session(dbus.service.Object):
 
     @dbus.service.method(SESSION)
     def Close(self):
-        self.impl.note("Close")
         self.mutter.Stop()
+        self.impl.note("Close")
         self.remove_from_connection()
 
     @dbus.service.signal(SESSION)

@@ -60,6 +60,9 @@ class TerminalBed {
     // The steering keys the X server holds down, where the bed has an X server of its own to
     // ask (with the suite's connection open, so the server does not reset meanwhile).
     virtual std::optional<std::vector<std::string>> keysDown() { return std::nullopt; }
+    // Waits, once the program has ended, until the bed's desktop has let go of its keys where
+    // the bed can tell (a chain of several processes may take a while on a loaded machine).
+    virtual void awaitRelease() {}
 
     // What the keys typed so far, as cat -v shows it.
     std::string typed() const { return readFile(out_); }

@@ -233,6 +233,7 @@ TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
     // Nothing stays held: a held key would go on repeating into the terminal. A killed program
     // releases nothing itself; the compositor (or the watchdog) does once it sees the program
     // gone, so a repeat may still slip in: the typing must settle first.
+    receiver->awaitRelease();
     std::string atEnd = receiver->typed();
     pollUntil(
         [&] {

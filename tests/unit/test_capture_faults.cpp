@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,6 +155,48 @@ TEST(CaptureLoss, KeysAreReleasedOnceWhileAStalledReadBlocks) {
         EXPECT_EQ(1, watch.stallReleases());
     }
     EXPECT_EQ(2u, keyboard.events.size()) << "one press, one release";
+}
+
+// A camera at 30 frames a second whose frames come 13 to 53 ms apart, and now and then one
+// frame late (a dropped frame: up to 86 ms): normal for a webcam, never a stall. The keys it
+// holds must stay down. The stall bound (250 ms) leaves a loaded machine over 160 ms of
+// scheduling delay before a frame would count as missing.
+class JitteryCamera : public FrameSource {
+  public:
+    bool open(std::string&) override { return true; }
+    bool read(cv::Mat& frame) override {
+        std::uniform_int_distribution<int> jitter(-20, 20);
+        const int late = ++frames_ % 15 == 0 ? 33 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(33 + jitter(random_) + late));
+        frame = cv::Mat(240, 320, CV_8UC3, cv::Scalar(128, 128, 128));
+        return true;
+    }
+    std::string describe() const override { return "jittery test camera"; }
+
+  private:
+    std::mt19937 random_{22};
+    int frames_ = 0;
+};
+
+TEST(CaptureLoss, AJitteryCameraNeverReleasesTheKeys) {
+    EXPECT_GE(RunWatch::stallBound(0), std::chrono::milliseconds(250));
+    Capture capture;
+    capture.setSource(std::make_unique<JitteryCamera>());
+    std::string why;
+    ASSERT_TRUE(capture.init(why)) << why;
+    ASSERT_TRUE(capture.start());
+    auto recorder = std::make_unique<RecordingKeyboard>();
+    const RecordingKeyboard& keyboard = *recorder;  // read once the watch has ended
+    HeldKeys keys(std::move(recorder));
+    keys.want({true});
+    {
+        RunWatch watch(capture, &keys, "no such window");
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        EXPECT_EQ(0, watch.stallReleases());
+    }
+    capture.stop();
+    EXPECT_GT(capture.framesDelivered(), 50);
+    EXPECT_EQ(1u, keyboard.events.size()) << "one press, no release";
 }
 
 // The keys the last frames pressed, after the shutdown the program runs when its camera is

@@ -5,7 +5,7 @@
 
 #include "app/options.hpp"
 #include "app/shell.hpp"
-#include "platform/capture.hpp"
+#include "platform/camera/capture.hpp"
 
 namespace camsteer {
 

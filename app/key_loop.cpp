@@ -5,8 +5,8 @@
 #include <opencv2/highgui.hpp>
 
 #include "app/first_run.hpp"
-#include "app/key_release_guard.hpp"
-#include "app/run_watch.hpp"
+#include "app/session/key_release_guard.hpp"
+#include "app/session/run_watch.hpp"
 
 namespace camsteer {
 

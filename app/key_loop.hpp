@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/shell.hpp"
-#include "platform/capture.hpp"
+#include "platform/camera/capture.hpp"
 
 namespace camsteer {
 

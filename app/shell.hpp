@@ -8,10 +8,10 @@
 
 #include <opencv2/core.hpp>
 
-#include "app/direction_display.hpp"
-#include "app/mailbox.hpp"
-#include "app/settings_panel.hpp"
-#include "app/teach.hpp"
+#include "app/ui/direction_display.hpp"
+#include "app/ui/mailbox.hpp"
+#include "app/ui/settings_panel.hpp"
+#include "app/ui/teach.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {

@@ -5,18 +5,18 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
 
-#include "app/arrow_set.hpp"
-#include "app/display_check.hpp"
 #include "app/first_run.hpp"
-#include "app/instance_lock.hpp"
 #include "app/key_loop.hpp"
-#include "app/key_release_guard.hpp"
-#include "app/run_watch.hpp"
+#include "app/session/display_check.hpp"
+#include "app/session/instance_lock.hpp"
+#include "app/session/key_release_guard.hpp"
+#include "app/session/run_watch.hpp"
+#include "app/session/toolkit_platform.hpp"
 #include "app/shell.hpp"
-#include "app/toolkit_platform.hpp"
-#include "platform/held_keys.hpp"
-#include "platform/key_watchdog.hpp"
-#include "platform/program_name.hpp"
+#include "app/ui/arrow_set.hpp"
+#include "platform/keys/held_keys.hpp"
+#include "platform/keys/key_watchdog.hpp"
+#include "platform/process/program_name.hpp"
 
 namespace camsteer {
 

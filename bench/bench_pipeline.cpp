@@ -29,11 +29,11 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/arrow_set.hpp"
 #include "app/shell.hpp"
-#include "platform/capture.hpp"
-#include "platform/held_keys.hpp"
-#include "platform/keyboard.hpp"
+#include "app/ui/arrow_set.hpp"
+#include "platform/camera/capture.hpp"
+#include "platform/keys/held_keys.hpp"
+#include "platform/keys/keyboard.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {

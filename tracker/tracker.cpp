@@ -5,9 +5,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "tracker/frame_passes.hpp"
-#include "tracker/hsv_lookup.hpp"
-#include "tracker/hue_to_bgr.hpp"
+#include "tracker/passes/frame_passes.hpp"
+#include "tracker/passes/hsv_lookup.hpp"
+#include "tracker/passes/hue_to_bgr.hpp"
 
 namespace camsteer {
 

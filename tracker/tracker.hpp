@@ -8,9 +8,9 @@
 
 #include <opencv2/core.hpp>
 
-#include "platform/held_keys.hpp"
-#include "tracker/band_projection.hpp"
-#include "tracker/frame_passes.hpp"
+#include "platform/keys/held_keys.hpp"
+#include "tracker/passes/band_projection.hpp"
+#include "tracker/passes/frame_passes.hpp"
 
 namespace camsteer {
 

@@ -8,7 +8,7 @@
 #include <opencv2/highgui.hpp>
 
 #include "app/reference_picture.hpp"
-#include "app/session/key_release_guard.hpp"
+#include "app/session/signals.hpp"
 #include "app/ui/failure_notice.hpp"
 #include "app/ui/teach.hpp"
 

@@ -69,7 +69,7 @@ struct ShellOptions {
 // One line on standard error, prefixed with the running program's name.
 void diagnose(const ShellOptions& options, const std::string& what);
 
-// The whole program: start-up, key loop, shutdown. Returns the exit status.
+// The whole program: start-up, window loop, shutdown. Returns the exit status.
 int runShell(const ShellOptions& options, int argc, char** argv);
 
 }  // namespace camsteer

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/session/key_release_guard.hpp"
+#include "app/session/signals.hpp"
 #include "app/session/window_watch.hpp"
 
 namespace camsteer {
@@ -25,7 +25,7 @@ constexpr char kQuit = 0;
 volatile sig_atomic_t gWakeFd = -1;
 
 // Async-signal-safe: hands the signal to the watch's thread, which does the rest.
-void onStopSignal(int signo) {
+void onTerminalStop(int signo) {
     const int saved = errno;
     const char byte = static_cast<char>(signo);
     if (gWakeFd >= 0 && ::write(gWakeFd, &byte, 1) < 0) {
@@ -34,7 +34,7 @@ void onStopSignal(int signo) {
     errno = saved;
 }
 
-// The watch of this run, for the key loop.
+// The watch of this run, for the window loop.
 std::atomic<const RunWatch*> gCurrent{nullptr};
 
 // Give up looking for the main window after this many tries (a Wayland window has no X id).
@@ -54,7 +54,7 @@ RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindo
     }
     gWakeFd = wake_[1];
     for (int signo : kStopSignals) {
-        handleUnlessIgnored(signo, onStopSignal, SA_RESTART);
+        handleUnlessIgnored(signo, onTerminalStop, SA_RESTART);
     }
     watching_ = window_.watch(mainWindow_);
     followWindows();  // a window manager may have given a new window the focus
@@ -74,7 +74,7 @@ RunWatch::~RunWatch() {
     gCurrent = nullptr;
     for (int signo : kStopSignals) {
         struct sigaction current {};
-        if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler == onStopSignal) {
+        if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler == onTerminalStop) {
             ::signal(signo, SIG_DFL);
         }
     }

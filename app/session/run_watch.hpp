@@ -12,7 +12,7 @@
 
 namespace camsteer {
 
-// Watches a run from a thread of its own for what the key loop cannot see in time:
+// Watches a run from a thread of its own for what the window loop cannot see in time:
 // - No frame for the stall bound (a quarter of a second, or three frame intervals of a slower
 //   clip): the keys are released, since nothing shows any more where the object is. The next
 //   frame presses again what it wants.
@@ -35,7 +35,7 @@ class RunWatch {
 
     // True once the main window was destroyed from outside.
     bool mainWindowDestroyed() const { return windowDestroyed_; }
-    // The same for the watch of this run, for the key loop; false while none runs.
+    // The same for the watch of this run, for the window loop; false while none runs.
     static bool runsMainWindowDestroyed();
     // Key releases made because frames stopped coming.
     int stallReleases() const { return stallReleases_; }

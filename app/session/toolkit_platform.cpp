@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/session/display_check.hpp"
+#include "app/session/display_probe.hpp"
 
 namespace camsteer {
 

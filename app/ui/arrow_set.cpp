@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include <climits>
-
 #include <opencv2/imgcodecs.hpp>
+
+#include "platform/process/self_path.hpp"
 
 #ifndef CAMSTEER_DATADIR
 #define CAMSTEER_DATADIR "/usr/share/camsteer"
@@ -19,12 +19,7 @@ bool fileExists(const std::string& path) {
 }
 
 std::string executableDir() {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (n <= 0) {
-        return std::string();
-    }
-    std::string path(buffer, static_cast<size_t>(n));
+    const std::string path = selfPath();
     return path.substr(0, path.find_last_of('/'));
 }
 

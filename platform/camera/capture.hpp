@@ -30,21 +30,6 @@ class FrameSource {
     virtual double frameInterval() const { return 0.0; }
 };
 
-// A V4L2 device that can capture video: its node and the name it reports.
-struct CaptureDevice {
-    std::string node;  // "/dev/video0"
-    std::string name;  // "Integrated Camera"
-};
-// The capture devices, in device-number order. Camera number 1 is the first.
-std::vector<CaptureDevice> captureDevices();
-int countCameras();
-// Camera `number` (1-based) at the requested size, through OpenCV's V4L2 backend.
-std::unique_ptr<FrameSource> makeCameraSource(int number, int width, int height);
-// The camera at device node `node` ("/dev/video2").
-std::unique_ptr<FrameSource> makeCameraSource(const std::string& node, int width, int height);
-// A video file played at its own frame rate, from the start again after its end.
-std::unique_ptr<FrameSource> makeVideoFileSource(const std::string& path);
-
 // Runs a frame source on a capture thread of its own. Each frame is scaled to the rendering
 // size, turned bottom-up (row 0 at the bottom) and handed to the frame callback, which may
 // change it in place; the result is turned upright again and handed to the render callback.

@@ -34,10 +34,10 @@ class KeyWatchdog {
   public:
     // Starts a watchdog for the backend named `backendName`; nullptr with a one-line reason
     // when the child cannot be started. Call from the thread that lives longest (main).
-    // `program` is this program unless a test names another one that calls
-    // runKeyWatchdogIfAsked.
+    // `program` (null: this program) may name another one that calls runKeyWatchdogIfAsked,
+    // for a test.
     static std::unique_ptr<KeyWatchdog> start(const std::string& backendName, std::string& why,
-                                              const char* program = "/proc/self/exe");
+                                              const char* program = nullptr);
     // Closes the pipe (the child releases what it last saw down and ends) and reaps the child,
     // waiting for it at most half a second.
     ~KeyWatchdog();

@@ -10,7 +10,9 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "platform/camera/camera_list.hpp"
 #include "platform/camera/capture.hpp"
+#include "platform/camera/frame_sources.hpp"
 #include "tests/common/poll_until.hpp"
 
 namespace camsteer {

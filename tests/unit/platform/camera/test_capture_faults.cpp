@@ -16,6 +16,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/session/exit_hook.hpp"
 #include "app/session/run_watch.hpp"
 #include "app/shell.hpp"
 #include "app/ui/arrow_set.hpp"

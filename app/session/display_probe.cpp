@@ -1,4 +1,4 @@
-#include "app/session/display_check.hpp"
+#include "app/session/display_probe.hpp"
 
 #include <X11/Xlib.h>
 #include <wayland-client.h>

@@ -1,9 +1,6 @@
-#include "app/session/key_release_guard.hpp"
+#include "app/session/signals.hpp"
 
 #include <signal.h>
-
-#include <cstdlib>
-#include <mutex>
 
 #include "platform/keys/key_watchdog.hpp"
 
@@ -11,12 +8,12 @@ namespace camsteer {
 
 namespace {
 
-// The signal that asked the run to end, 0 while none did. The handler only records it; the key
-// loop sees it within one turn and the normal shutdown releases the keys. The handler is reset
-// as it runs, so a second such signal ends the process at once.
+// The signal that asked the run to end, 0 while none did. The handler only records it; the
+// window loop sees it within one turn and the normal shutdown releases the keys. The handler is
+// reset as it runs, so a second such signal ends the process at once.
 volatile sig_atomic_t gStopSignal = 0;
 
-void onStopSignal(int signo) {
+void onEndSignal(int signo) {
     gStopSignal = signo;
 }
 
@@ -29,25 +26,6 @@ void onStopSignal(int signo) {
 void onFatalSignal(int signo) {
     tellKeyWatchdogToRelease();
     ::raise(signo);
-}
-
-// What must still happen if something ends the process from under the key loop (the window
-// toolkit calls exit() when its display connection breaks): stop capture, release the keys.
-struct RunningCapture {
-    Capture* capture = nullptr;
-    HeldKeys* keys = nullptr;
-};
-RunningCapture gRunning;
-std::once_flag gExitHookOnce;
-
-void releaseOnExit() {
-    if (gRunning.capture != nullptr) {
-        gRunning.capture->stop();
-    }
-    if (gRunning.keys != nullptr) {
-        gRunning.keys->releaseAll();
-    }
-    gRunning = RunningCapture{};
 }
 
 }  // namespace
@@ -66,7 +44,7 @@ void handleUnlessIgnored(int signo, void (*handler)(int), int flags) {
 
 void installSignalHandlers() {
     for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
-        handleUnlessIgnored(signo, onStopSignal, SA_RESETHAND);
+        handleUnlessIgnored(signo, onEndSignal, SA_RESETHAND);
     }
     for (int signo :
          {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGUSR1, SIGUSR2, SIGALRM}) {
@@ -79,15 +57,6 @@ void installSignalHandlers() {
 
 int stopSignal() {
     return gStopSignal;
-}
-
-CaptureRun::CaptureRun(Capture& capture, HeldKeys* keys) {
-    std::call_once(gExitHookOnce, [] { std::atexit(releaseOnExit); });
-    gRunning = RunningCapture{&capture, keys};
-}
-
-void CaptureRun::finish() {
-    releaseOnExit();
 }
 
 }  // namespace camsteer

@@ -188,7 +188,8 @@ std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName, 
                     const_cast<char*>(backendName.c_str()), const_cast<char*>(parent.c_str()),
                     nullptr};
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, program, &files, &attributes, argv, environ);
+    const int error = ::posix_spawn(&pid, program != nullptr ? program : "/proc/self/exe", &files,
+                                    &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     ::close(readEnd);

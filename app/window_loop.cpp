@@ -1,12 +1,12 @@
-#include "app/key_loop.hpp"
+#include "app/window_loop.hpp"
 
 #include <chrono>
 
 #include <opencv2/highgui.hpp>
 
 #include "app/first_run.hpp"
-#include "app/session/key_release_guard.hpp"
 #include "app/session/run_watch.hpp"
+#include "app/session/signals.hpp"
 
 namespace camsteer {
 
@@ -44,7 +44,7 @@ bool mainWindowClosed() {
 
 }  // namespace
 
-void runKeyLoop(ShellState& shell, const Capture& capture) {
+void runWindowLoop(ShellState& shell, const Capture& capture) {
     Tracker& tracker = *shell.tracker;
     cv::Mat cameraShown;
     cv::Mat outputShown;

@@ -76,7 +76,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
             }
         }
     }
-    tracker.setHeldKeys(keys.get());
+    tracker.setKeySink(keys.get());
     tracker.sendKeysEnabled = true;
     return keys;
 }

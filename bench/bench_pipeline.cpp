@@ -313,7 +313,7 @@ void BM_FrameToKey(benchmark::State& state) {
     auto stamping = std::make_unique<StampingKeyboard>(source);
     StampingKeyboard& keyboard = *stamping;
     HeldKeys keys(std::move(stamping));
-    shell->tracker->setHeldKeys(&keys);
+    shell->tracker->setKeySink(&keys);
     shell->tracker->sendKeysEnabled = true;
 
     Capture capture;

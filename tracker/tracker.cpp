@@ -207,15 +207,8 @@ void Tracker::sendKeys() {
     if (keys_ == nullptr) {
         return;
     }
-    KeyStates wanted{};
-    wanted[kSteerUp] = directions_.up;
-    wanted[kSteerDown] = directions_.down;
-    wanted[kSteerLeft] = directions_.left;
-    wanted[kSteerRight] = directions_.right;
-    wanted[kSteerForward] = directions_.forward;
-    wanted[kSteerBack] = directions_.back;
     // The held keys pass on only what changed, so a key stays down while its flag stays set.
-    keys_->want(wanted);
+    keys_->want(directions_.keys());
 }
 
 void Tracker::drawGrid(cv::Mat& image, int w, int h) {
@@ -276,7 +269,7 @@ std::array<const uchar*, 1> Tracker::workingImageData() const {
     return {backProjection_.data};
 }
 
-void Tracker::setHeldKeys(HeldKeys* keys) {
+void Tracker::setKeySink(KeySink* keys) {
     std::lock_guard<std::mutex> guard(lock_);
     keys_ = keys;
 }

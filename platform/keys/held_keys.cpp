@@ -16,15 +16,12 @@ HeldKeys::~HeldKeys() {
     releaseAll();
 }
 
-void HeldKeys::want(const KeyStates& wanted) {
+void HeldKeys::want(KeySet wanted) {
     std::lock_guard<std::mutex> guard(lock_);
     if (heldBackBy_ != 0) {
         return;
     }
-    std::uint8_t next = 0;
-    for (size_t i = 0; i < wanted.size(); ++i) {
-        next |= wanted[i] ? 1u << i : 0u;
-    }
+    const std::uint8_t next = wanted.bits();
     if (next == held_) {
         return;
     }
@@ -39,8 +36,8 @@ void HeldKeys::want(const KeyStates& wanted) {
     }
     // Releases first: a key pressed in the same step is then the last one pressed, the one the
     // desktop repeats.
-    backend_->keys(previous & ~next, false);
-    backend_->keys(next & ~previous, true);
+    backend_->keys(KeySet::fromBits(previous & ~next), false);
+    backend_->keys(KeySet::fromBits(next & ~previous), true);
     backend_->flush();
     if (held_ != next) {
         held_ = next;
@@ -66,7 +63,7 @@ void HeldKeys::resume(Hold why) {
 
 void HeldKeys::releaseAllLocked() {
     if (held_ != 0) {
-        backend_->keys(held_, false);
+        backend_->keys(KeySet::fromBits(held_), false);
         backend_->flush();
         held_ = 0;
     }

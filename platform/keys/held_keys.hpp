@@ -1,16 +1,13 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
 #include "platform/keys/keyboard.hpp"
+#include "tracker/key_sink.hpp"
 
 namespace camsteer {
-
-// The state each steering key should be in, indexed by SteeringKey (true: down).
-using KeyStates = std::array<bool, kSteeringKeyCount>;
 
 // The one way keys reach the key backend: holds the steering keys the way a person's held keys
 // are held. Each frame asks for a state of all six keys; only the difference reaches the
@@ -23,16 +20,16 @@ using KeyStates = std::array<bool, kSteeringKeyCount>;
 //
 // Thread-safe: want() runs on the capture thread, releaseAll() on any thread (not in a signal
 // handler). The lock also keeps the backend's connection to one thread at a time.
-class HeldKeys {
+class HeldKeys : public KeySink {
   public:
     explicit HeldKeys(std::unique_ptr<Keyboard> backend);
-    ~HeldKeys();  // releases what is down
+    ~HeldKeys() override;  // releases what is down
     HeldKeys(const HeldKeys&) = delete;
     HeldKeys& operator=(const HeldKeys&) = delete;
 
     // Brings the keys to the wanted states: releases keys no longer wanted, then presses newly
     // wanted ones in steering order, then flushes. Does nothing when nothing changes.
-    void want(const KeyStates& wanted);
+    void want(KeySet wanted) override;
     // Releases every key that is down and forgets it, so the next want() presses again what it
     // asks for.
     void releaseAll();
@@ -48,14 +45,14 @@ class HeldKeys {
     void pause(Hold why = Hold::kStopped);
     void resume(Hold why = Hold::kStopped);
     // After every change of the held set, and after every releaseAll(), writes one byte to fd:
-    // bit i set means kSteeringKeys[i] is down. A change that presses keys is written before
+    // KeySet::bits() of the keys down. A change that presses keys is written before
     // they are sent (the set then holds the old and the new keys), so the mirror never misses
     // a key that is down. Writes the current set at once. The descriptor
     // is made non-blocking, so a reader that stops reading can never stall a frame; a failed
     // write is ignored. -1 stops the mirror. The descriptor stays owned by the caller.
     void mirrorTo(int fd);
 
-    // The held set as mirrored (bit i: kSteeringKeys[i] down).
+    // The held set as mirrored.
     std::uint8_t held() const;
     // The backend's short name ("XTest", "uinput", ...).
     const char* backendName() const { return backend_->name(); }

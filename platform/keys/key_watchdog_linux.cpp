@@ -77,7 +77,7 @@ void release(Keyboard& keyboard, std::uint8_t held) {
     if (held == 0) {
         return;
     }
-    keyboard.keys(held, false);
+    keyboard.keys(KeySet::fromBits(held), false);
     keyboard.flush();
 }
 

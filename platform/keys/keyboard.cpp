@@ -20,16 +20,16 @@ bool isSet(const char* value) {
 
 }  // namespace
 
-void Keyboard::keys(std::uint8_t set, bool down) {
-    for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
-        if ((set >> i & 1u) != 0) {
-            key(kSteeringKeys[i], down);
+void Keyboard::keys(KeySet set, bool down) {
+    for (int k = 0; k < kSteeringKeyCount; ++k) {
+        if (set.test(static_cast<SteeringKey>(k))) {
+            key(kSteeringKeys[k], down);
         }
     }
 }
 
 void Keyboard::releaseAll() {
-    keys((1u << kSteeringKeyCount) - 1, false);
+    keys(KeySet::all(), false);
     flush();
 }
 

@@ -1,49 +1,12 @@
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tracker/key_sink.hpp"
+
 namespace camsteer {
-
-// The tracker's key vocabulary: the classic virtual-key codes of the six steering keys.
-// Backends map them to their own codes (X keysyms, evdev key codes).
-enum VirtualKey : int {
-    kVkLeft = 37,
-    kVkUp = 38,
-    kVkRight = 39,
-    kVkDown = 40,
-    kVkAdd = 107,       // keypad plus
-    kVkSubtract = 109,  // keypad minus
-};
-
-// The six steering keys in the order the tracker sends them. Every table with one entry per
-// steering key (the tracker's flags, the codes below, the backends' own codes) is indexed by it.
-enum SteeringKey : int {
-    kSteerUp,
-    kSteerDown,
-    kSteerLeft,
-    kSteerRight,
-    kSteerForward,
-    kSteerBack,
-    kSteeringKeyCount
-};
-
-// The virtual-key code of each steering key.
-constexpr std::array<int, kSteeringKeyCount> kSteeringKeys = {kVkUp,    kVkDown, kVkLeft,
-                                                              kVkRight, kVkAdd,  kVkSubtract};
-
-// The steering key a virtual-key code stands for; kSteeringKeyCount for any other code.
-constexpr SteeringKey steeringKeyOf(int virtualKey) {
-    for (int k = 0; k < kSteeringKeyCount; ++k) {
-        if (kSteeringKeys[k] == virtualKey) {
-            return static_cast<SteeringKey>(k);
-        }
-    }
-    return kSteeringKeyCount;
-}
 
 // System-wide keystroke injection. One instance is used from one thread at a time
 // (the capture thread while frames run, the main thread at shutdown).
@@ -56,9 +19,8 @@ class Keyboard {
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
     virtual const char* name() const = 0;
-    // Queues a press (down) or release of each steering key whose bit is set in `set` (bit i:
-    // kSteeringKeys[i]), in steering order.
-    void keys(std::uint8_t set, bool down);
+    // Queues a press (down) or release of each steering key in `set`, in steering order.
+    void keys(KeySet set, bool down);
     // Releases the six steering keys and flushes; safe to call any number of times.
     void releaseAll();
 };

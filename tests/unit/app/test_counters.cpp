@@ -23,6 +23,7 @@
 #include "app/shell.hpp"
 #include "app/ui/arrow_set.hpp"
 #include "platform/camera/capture.hpp"
+#include "platform/keys/held_keys.hpp"
 #include "tests/unit/test_support.hpp"
 #include "tracker/tracker.hpp"
 
@@ -127,7 +128,7 @@ class FrameRoad {
         loadArrowSet(std::string(CAMSTEER_SOURCE_DIR) + "/images", shell_.arrowSet, missing);
         shell_.referenceImage = testing::swatch(testing::kBlue);
         shell_.tracker = std::make_unique<Tracker>(shell_.referenceImage, kWidth, kHeight);
-        shell_.tracker->setHeldKeys(&keys_);
+        shell_.tracker->setKeySink(&keys_);
         shell_.tracker->sendKeysEnabled = true;
         initTrackbarPositions(shell_);
     }

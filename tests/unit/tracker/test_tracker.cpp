@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/keys/held_keys.hpp"
 #include "tests/unit/test_support.hpp"
 #include "tracker/passes/frame_passes.hpp"
 #include "tracker/passes/hsv_lookup.hpp"
@@ -335,7 +336,7 @@ TEST_F(TrackerFrames, WrongFrameIsLeftUntouchedAndResultsKept) {
     auto recorder = std::make_unique<RecordingKeyboard>();
     RecordingKeyboard& keyboard = *recorder;
     HeldKeys keys(std::move(recorder));
-    tracker.setHeldKeys(&keys);
+    tracker.setKeySink(&keys);
     tracker.sendKeysEnabled = true;
     cv::Mat big(480, 640, CV_8UC3);
     cv::randu(big, 0, 256);
@@ -356,7 +357,7 @@ TEST_F(TrackerFrames, HandsTheWantedKeysOverOnlyWhenEnabled) {
     auto recorder = std::make_unique<RecordingKeyboard>();
     RecordingKeyboard& keyboard = *recorder;
     HeldKeys keys(std::move(recorder));
-    tracker.setHeldKeys(&keys);
+    tracker.setKeySink(&keys);
     // Raw top-right is the user's top-left once mirrored; rows count from the bottom, so a
     // high row index is high on screen.
     cv::Mat frame = frameWith({cv::Rect(240, 165, 70, 70)});

@@ -21,6 +21,7 @@
 #include "app/shell.hpp"
 #include "app/ui/arrow_set.hpp"
 #include "platform/camera/capture.hpp"
+#include "platform/keys/held_keys.hpp"
 #include "tests/common/poll_until.hpp"
 #include "tests/unit/test_support.hpp"
 #include "tracker/tracker.hpp"
@@ -145,7 +146,7 @@ TEST(CaptureLoss, KeysAreReleasedOnceWhileAStalledReadBlocks) {
     auto recorder = std::make_unique<RecordingKeyboard>();
     const RecordingKeyboard& keyboard = *recorder;  // read once the watch has ended
     HeldKeys keys(std::move(recorder));
-    keys.want({true});
+    keys.want(KeySet().set(kSteerUp));
     {
         RunWatch watch(capture, &keys, "no such window");
         ASSERT_TRUE(test::pollUntil([&] { return keys.held() == 0; }, std::chrono::seconds(5),
@@ -171,7 +172,7 @@ TEST(CaptureLoss, KeysPressedBeforeTheLossAreReleasedAtShutdown) {
     auto recorder = std::make_unique<RecordingKeyboard>();
     RecordingKeyboard& keyboard = *recorder;  // capture thread while it runs, then this thread
     HeldKeys keys(std::move(recorder));
-    shell.tracker->setHeldKeys(&keys);
+    shell.tracker->setKeySink(&keys);
     shell.tracker->sendKeysEnabled = true;
     initTrackbarPositions(shell);
 

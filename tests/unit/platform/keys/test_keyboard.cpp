@@ -288,10 +288,10 @@ TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
 // Steering keys as letters, in steering order: Up, Down, Left, Right, Forward (+), Back (-).
 constexpr char kKeyLetters[] = "UDLRFB";
 
-KeyStates statesOf(const std::string& letters) {
-    KeyStates states{};
+KeySet statesOf(const std::string& letters) {
+    KeySet states;
     for (char letter : letters) {
-        states[std::string(kKeyLetters).find(letter)] = true;
+        states.set(static_cast<SteeringKey>(std::string(kKeyLetters).find(letter)));
     }
     return states;
 }

@@ -83,13 +83,13 @@ TEST(WaylandKeyboard, RequestsReachTheCompositorInOrder) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
             for (int i = 0;
                  !backend.connectionLost() && std::chrono::steady_clock::now() < deadline; ++i) {
-                keys.want({i % 2 == 0});  // never blocks, however often
+                keys.want(KeySet().set(kSteerUp, i % 2 == 0));  // never blocks, however often
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             EXPECT_TRUE(backend.connectionLost());
         } else {
-            keys.want({true, false, true});
-            keys.want({false, false, true});
+            keys.want(KeySet().set(kSteerUp).set(kSteerLeft));
+            keys.want(KeySet().set(kSteerLeft));
             keys.releaseAll();
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

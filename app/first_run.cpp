@@ -7,11 +7,11 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "app/failure_notice.hpp"
-#include "app/key_release_guard.hpp"
 #include "app/reference_picture.hpp"
-#include "app/teach.hpp"
-#include "platform/quoted_name.hpp"
+#include "app/session/signals.hpp"
+#include "app/ui/failure_notice.hpp"
+#include "app/ui/teach.hpp"
+#include "platform/process/quoted_name.hpp"
 
 #ifndef CAMSTEER_VERSION
 #define CAMSTEER_VERSION "unknown"

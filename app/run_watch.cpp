@@ -147,6 +147,9 @@ bool RunWatch::followWatchdog() {
     std::string why;
     // One that ends while it starts, without saying why, is tried again a few times.
     unreadyEnds_ = news.wasReady ? 0 : unreadyEnds_ + 1;
+    if (news.cannotReach && !keys_->backendReachable()) {
+        return false;  // nor can the run: the key output says so, and no key outlives that
+    }
     if (news.cannotReach) {
         why = "the key watchdog cannot reach " + std::string(keys_->backendName()) + " (" +
               news.reason + ")";

@@ -57,6 +57,8 @@ class HeldKeys {
 
     // The held set as mirrored (bit i: kSteeringKeys[i] down).
     std::uint8_t held() const;
+    // Whether the backend still answers (Keyboard::reachable).
+    bool backendReachable();
     // The backend's short name ("XTest", "uinput", ...).
     const char* backendName() const { return backend_->name(); }
 

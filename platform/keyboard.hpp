@@ -56,6 +56,9 @@ class Keyboard {
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
     virtual const char* name() const = 0;
+    // Whether the backend still answers: a round trip where there is one to make, true where
+    // there is none.
+    virtual bool reachable() { return true; }
     // Queues a press (down) or release of each steering key whose bit is set in `set` (bit i:
     // kSteeringKeys[i]), in steering order.
     void keys(std::uint8_t set, bool down);

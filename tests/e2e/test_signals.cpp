@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 
@@ -241,8 +242,12 @@ TEST_P(ServerGone, TheRunEndsWithoutACrash) {
     EXPECT_TRUE(status->exited()) << status->describe() << "\nstderr:\n" << program->err();
     EXPECT_EQ(program->out(), "");
     // Also what the key output and the window toolkit say about the loss names the program.
-    for (const std::string& line : lines(program->err())) {
+    // Each said once, by the program: the keys went with the server, so nothing about a kill.
+    const std::vector<std::string> said = lines(program->err());
+    for (const std::string& line : said) {
         EXPECT_EQ(line.rfind("camsteer_replay: ", 0), 0u) << "stderr:\n" << program->err();
+        EXPECT_EQ(std::count(said.begin(), said.end(), line), 1) << "stderr:\n" << program->err();
+        EXPECT_EQ(line.find("killed"), std::string::npos) << "stderr:\n" << program->err();
     }
 }
 

@@ -5,9 +5,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -75,10 +77,71 @@ char processState(int fd) {
     return close != nullptr && close[1] == ' ' ? close[2] : 0;
 }
 
+// The second guard: a fork of the watchdog, told after every change what the watchdog would
+// release at the end of the program, that ends with it. Should the watchdog end with keys down
+// while the program ends too (a kill of both pids, `kill -9 PROGRAM WATCHDOG`), the guard
+// releases them; a program still running a second later starts a watchdog of its own.
+// Another name, too, so a kill by the programs' name misses it.
+void runGuard(const std::string& backendName, int input, int parentStat) {
+    ::prctl(PR_SET_NAME, "camsteer-guard");
+    std::uint8_t last = 0;
+    std::uint8_t bytes[64];
+    ssize_t n;
+    while ((n = ::read(input, bytes, sizeof(bytes))) > 0 || (n < 0 && errno == EINTR)) {
+        last = n > 0 ? bytes[n - 1] : last;
+    }
+    for (int tries = 0; last != 0 && tries < 100; ++tries) {
+        const char state = processState(parentStat);
+        if (state == 0 || state == 'Z' || state == 'X') {
+            std::string reason;
+            if (std::unique_ptr<Keyboard> keyboard = openBackend(backendName, reason)) {
+                release(*keyboard, last);
+            }
+            return;
+        }
+        ::usleep(10 * 1000);
+    }
+}
+
+// Starts the guard; the pipe to it (-1 without one). It keeps only its pipe and the parent's
+// stat: the program's pipe and the news pipe must end with the watchdog.
+int startGuard(const std::string& backendName, int parentStat) {
+    int pipe[2];
+    if (parentStat < 0 || ::pipe2(pipe, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    const pid_t guard = ::fork();
+    if (guard == 0) {
+        const int nothing = ::open("/dev/null", O_RDWR);
+        ::dup2(nothing, STDIN_FILENO);
+        ::dup2(nothing, STDOUT_FILENO);
+        const int low = std::min(pipe[0], parentStat);
+        const int high = std::max(pipe[0], parentStat);
+        ::close_range(3, low - 1, 0);
+        ::close_range(low + 1, high - 1, 0);
+        ::close_range(high + 1, ~0U, 0);
+        runGuard(backendName, pipe[0], parentStat);
+        ::_exit(0);
+    }
+    ::close(pipe[0]);
+    if (guard < 0) {
+        ::close(pipe[1]);
+        return -1;
+    }
+    ::fcntl(pipe[1], F_SETFL, O_NONBLOCK);
+    return pipe[1];
+}
+
+void tell(int guard, std::uint8_t keys) {
+    if (guard >= 0 && ::write(guard, &keys, 1) < 0) {
+        // A guard that is gone cannot help; the watchdog goes on.
+    }
+}
+
 int runWatchdog(const std::string& backendName, pid_t parent) {
     // Terminal signals are meant for the program, not for this. SIGTERM ends the watch (the
     // keys are released first), interrupting a poll.
-    for (int signo : {SIGINT, SIGQUIT, SIGTSTP, SIGHUP, SIGTTIN, SIGTTOU, SIGPIPE}) {
+    for (int signo : {SIGINT, SIGQUIT, SIGTSTP, SIGHUP, SIGTTIN, SIGTTOU, SIGPIPE, SIGCHLD}) {
         ::signal(signo, SIG_IGN);
     }
     struct sigaction action {};
@@ -111,6 +174,8 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
     const int parentStat =
         ::open(("/proc/" + std::to_string(parent) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
     bool parentGone = ::getppid() != parent || parentStat < 0;
+    const int guard = parentGone ? -1 : startGuard(backendName, parentStat);
+    std::uint8_t guardKnows = 0;
 
     std::uint8_t held = 0;
     // What was down before the latest 0 byte. It is released only while that 0 is the latest
@@ -146,6 +211,10 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
                 beforeZero = 0;
             }
         }
+        if ((held | releasedByZero) != guardKnows) {
+            guardKnows = held | releasedByZero;
+            tell(guard, guardKnows);
+        }
         // The pipe broke: the program ended, in any way (SIGKILL and crashes included).
         pipeBroken = n == 0 || errno != EAGAIN;
         if (parentGone || gAskedToEnd != 0) {
@@ -170,7 +239,8 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
         ::close(parentStat);
     }
     release(*keyboard, held | releasedByZero);
-    return 0;  // closing the connection on the way out waits until the server has it all
+    tell(guard, 0);  // released: the guard has nothing left to do
+    return 0;        // closing the connection on the way out waits until the server has it all
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ enum class Way {
     kMainWindowDestroyed,
     kHangupUnderNohup,
     kOwnWindowFocused,
-    kAfterItsWatchdog  // the key watchdog is killed first, then the program by `signo`
+    kAfterItsWatchdog,  // the key watchdog is killed first, then the program by `signo`
+    kWithItsWatchdog    // both by SIGKILL at once (`kill -9 PROGRAM WATCHDOG`)
 };
 
 struct ExitPath {
@@ -161,9 +162,15 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
                 << "once the focus left, the next frame must press the keys again";
             program->signal(SIGTERM);
             break;
-        case Way::kAfterItsWatchdog: {
+        case Way::kAfterItsWatchdog:
+        case Way::kWithItsWatchdog: {
             const pid_t watchdog = childOf(program->pid());
             ASSERT_GT(watchdog, 0) << "no watchdog runs";
+            if (path.way == Way::kWithItsWatchdog) {
+                program->signal(SIGKILL);
+                kill(watchdog, SIGKILL);
+                break;
+            }
             kill(watchdog, SIGKILL);
             EXPECT_TRUE(pollUntil(
                 [&] { return program->err().find("took its place") != std::string::npos; },
@@ -214,6 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Uncatchable: the watchdog sees the stop and releases.
         ExitPath{"Stop", Way::kTerminalStop, SIGSTOP, false, 128 + SIGTERM},
         ExitPath{"KillAfterItsWatchdog", Way::kAfterItsWatchdog, SIGKILL, true, 0},
+        ExitPath{"KillWithItsWatchdog", Way::kWithItsWatchdog, SIGKILL, true, 0},
         ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
         ExitPath{"OwnWindowFocused", Way::kOwnWindowFocused, SIGTERM, false, 128 + SIGTERM},
         ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM}),

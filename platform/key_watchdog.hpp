@@ -36,7 +36,9 @@ constexpr char kWatchdogCannotReach = 'x';
 // safe from a process with threads), in a session of its own: the terminal's signals and a
 // kill of the program's process group or session do not reach it. It inherits no descriptor
 // but the two pipes, and says nothing on standard error: this process speaks for it. Should
-// the pipe's write end leak into another process, the watchdog still sees this one end.
+// the pipe's write end leak into another process, the watchdog still sees this one end. It
+// forks a guard of its own ("camsteer-guard"), which releases the keys should the watchdog be
+// killed together with this process (kill -9 of both pids).
 class KeyWatchdog {
   public:
     // Starts a watchdog for the backend named `backendName`; nullptr with a one-line reason

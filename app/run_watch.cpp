@@ -133,12 +133,14 @@ void RunWatch::followWindows() {
     }
 }
 
-bool RunWatch::followWatchdog() {
+bool RunWatch::followWatchdog(Clock::time_point& releasedAt) {
     const KeyWatchdog::News news = watchdog_->takeNews();
     if (news.releasedForStop && keys_ != nullptr) {
         // Released behind the held keys' back while this process was stopped: forgotten here
-        // too, so the next frame presses again what it wants.
+        // too, so the next frame presses again what it wants. Nor is the stop a stall, whose
+        // release would come again after the first frames' presses.
         keys_->releaseAll();
+        releasedAt = capture_.lastFrameAt();
     }
     if (!news.ended) {
         return true;
@@ -205,7 +207,7 @@ void RunWatch::run() {
         if (::poll(fds, fds[2].fd >= 0 ? 3 : 2, timeoutMs) < 0 && errno != EINTR) {
             continue;
         }
-        if (fds[1].revents != 0 && !followWatchdog()) {
+        if (fds[1].revents != 0 && !followWatchdog(releasedAt)) {
             watchdog_ = nullptr;
         }
         if ((fds[0].revents & POLLIN) != 0) {

@@ -56,7 +56,8 @@ class RunWatch {
     // program's windows, which holds the keys back or lets them go out again.
     void followWindows();
     // Takes the watchdog's news; false once it is given up (it cannot be started again).
-    bool followWatchdog();
+    // `releasedAt` as in run(): a stop the watchdog released for is no stall.
+    bool followWatchdog(std::chrono::steady_clock::time_point& releasedAt);
 
     const Capture& capture_;
     HeldKeys* keys_;

@@ -8,26 +8,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <string>
 
-#include "platform/key_watchdog.hpp"
-
-namespace {
-
-// The folder of this executable, from /proc/self/exe; empty when it cannot be read.
-std::string executableFolder() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) {
-        return "";
-    }
-    const std::string exe(path, static_cast<size_t>(n));
-    return exe.substr(0, exe.rfind('/'));
-}
-
-}  // namespace
+#include "platform/keys/key_watchdog.hpp"
+#include "platform/process/self_path.hpp"
 
 int main(int argc, char** argv) {
     int status = 0;
@@ -35,7 +20,8 @@ int main(int argc, char** argv) {
         return status;
     }
     // The build tree keeps the module next to the programs, an installation in lib/camsteer.
-    const std::string folder = executableFolder();
+    const std::string self = camsteer::selfPath();
+    const std::string folder = self.substr(0, self.rfind('/'));
     std::string path = folder + "/camsteer_programs.so";
     if (::access(path.c_str(), F_OK) != 0) {
         path = folder + "/../lib/camsteer/camsteer_programs.so";

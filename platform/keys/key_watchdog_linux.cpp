@@ -98,7 +98,8 @@ bool KeyWatchdog::spawn(std::string& why) {
                     const_cast<char*>(backendName_.c_str()), const_cast<char*>(parent.c_str()),
                     nullptr};
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, program_ != nullptr ? program_ : "/proc/self/exe", &files, &attributes, argv, environ);
+    const int error = ::posix_spawn(&pid, program_ != nullptr ? program_ : "/proc/self/exe", &files,
+                                    &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     ::close(readEnd);

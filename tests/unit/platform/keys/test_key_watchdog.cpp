@@ -83,7 +83,8 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
         ASSERT_TRUE(test::pollUntil(
             [&] { return keyDown(observer, XK_Up) && keyDown(observer, XK_Left); }, kBound));
         // Its own session, and no descriptor beyond its standard streams, its own display
-        // connection, our /proc stat and its guard's pipe: it keeps no key device or display socket of ours alive.
+        // connection, our /proc stat and its guard's pipe: it keeps no key device or display socket
+        // of ours alive.
         EXPECT_NE(getsid(watchdog->pid()), getsid(0));
         EXPECT_TRUE(test::pollUntil([&] { return openDescriptors(watchdog->pid()) == 6; }, kBound))
             << openDescriptors(watchdog->pid()) << " descriptors open";

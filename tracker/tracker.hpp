@@ -11,6 +11,7 @@
 #include "platform/held_keys.hpp"
 #include "tracker/band_projection.hpp"
 #include "tracker/frame_passes.hpp"
+#include "tracker/outline.hpp"
 
 namespace camsteer {
 
@@ -127,6 +128,7 @@ class Tracker {
     cv::Mat backProjection_;
     cv::Mat hueModel_;
     PaintedRuns grid_;
+    OutlinePainter outline_;
 
     int width_;
     int height_;

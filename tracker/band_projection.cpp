@@ -125,14 +125,20 @@ void BandProjection::makeTables(const cv::Mat& model, int smin, int vmin, int vm
             rampOut_.at<uchar>(0, i) & hueBand[static_cast<size_t>(i)];
     }
 
-    // The smallest diff with which any V in the band passes the S test: below it no pixel
+    // The S and V tests together, by V and diff (the conversion's S depends on nothing else),
+    // and the smallest diff with which any V in the band passes them: below it no pixel
     // passes, whatever its V.
     const HsvLookup& hsv = HsvLookup::tables();
     smallestDiff_ = 256;
+    svTable_.resize(256 * 256);
     for (int v = 0; v < 256; ++v) {
-        for (int diff = 0; diff <= v && diff < smallestDiff_; ++diff) {
-            if (valueTable_[static_cast<size_t>(v)] != 0 &&
-                saturationTable_[hsv.saturation(v, diff)] != 0) {
+        for (int diff = 0; diff < 256; ++diff) {
+            const uchar pass = diff <= v
+                                   ? static_cast<uchar>(valueTable_[static_cast<size_t>(v)] &
+                                                        saturationTable_[hsv.saturation(v, diff)])
+                                   : 0;
+            svTable_[static_cast<size_t>(v * 256 + diff)] = pass;
+            if (pass != 0 && diff < smallestDiff_) {
                 smallestDiff_ = diff;
             }
         }
@@ -162,13 +168,13 @@ cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smi
     }
     const HsvLookup& hsv = HsvLookup::tables();
     // One pixel: converted, then through the band and the model.
+    const uchar* const svTable = svTable_.data();
     auto project = [&](const uchar* p) {
         const int b = p[0], g = p[1], r = p[2];
         const int v = std::max(b, std::max(g, r));
         const int diff = v - std::min(b, std::min(g, r));
-        return static_cast<uchar>(hueTable_[hsv.hue(b, g, r, v, diff)] &
-                                  saturationTable_[hsv.saturation(v, diff)] &
-                                  valueTable_[static_cast<size_t>(v)]);
+        const uchar sv = svTable[v * 256 + diff];
+        return sv != 0 ? static_cast<uchar>(hueTable_[hsv.hue(b, g, r, v, diff)] & sv) : uchar{0};
     };
     int left = bgr.cols, right = -1, top = -1, bottom = -1;
     for (int y = 0; y < bgr.rows; ++y) {
@@ -182,14 +188,16 @@ cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smi
                                          static_cast<uchar>(smallestDiff_));
         }
 #endif
-        for (int x = 0; x < marked; ++x) {
-            uint64_t word = 0;
-            if (x + 8 <= marked && (std::memcpy(&word, result + x, 8), word == 0)) {
-                x += 7;  // eight that cannot pass
-                continue;
+        for (int x = 0; x < marked; x += 16) {  // marked counts whole blocks of 16
+            uint64_t words[2];
+            std::memcpy(words, result + x, 16);
+            if ((words[0] | words[1]) == 0) {
+                continue;  // sixteen that cannot pass
             }
-            if (result[x] != 0) {
-                result[x] = project(pixel + 3 * x);
+            for (int i = x; i < x + 16; ++i) {
+                if (result[i] != 0) {
+                    result[i] = project(pixel + 3 * i);
+                }
             }
         }
         for (int x = marked; x < bgr.cols; ++x) {

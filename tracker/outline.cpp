@@ -68,11 +68,14 @@ OutlinePainter::Probed OutlinePainter::probe(int dx, int dy, Draw draw) {
         const int v = pass;
         const uchar fill[3] = {static_cast<uchar>(v), static_cast<uchar>(bright ? v : v + 43),
                                static_cast<uchar>(bright ? v + 128 : std::min(v + 86, 255))};
-        for (int y = 0; y < size.height; ++y) {
-            uchar* row = picture.ptr<uchar>(y);
-            for (int x = 0; x < 3 * size.width; ++x) {
-                row[x] = fill[x % 3];
-            }
+        // The drawing changes only the pixels it touches: after the first pass only those
+        // are filled again.
+        if (pass == 0) {
+            picture.setTo(cv::Scalar(fill[0], fill[1], fill[2]));
+        }
+        for (const cv::Point place : probed.places) {
+            cv::Vec3b& px = picture.at<cv::Vec3b>(from + place);
+            px = cv::Vec3b(fill[0], fill[1], fill[2]);
         }
         draw(picture, from, bright ? cv::Scalar(0, 255, 255) : cv::Scalar::all(0));
         if (pass == 0) {

@@ -1,5 +1,5 @@
 #include "app/shell.hpp"
-#include "platform/key_watchdog.hpp"
+#include "platform/keys/key_watchdog.hpp"
 
 // camsteer steers with keys; camsteer_d (built with CAMSTEER_NO_KEYS) tracks and shows the same
 // but never opens a key backend, for trying settings without touching the focused program.

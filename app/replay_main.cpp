@@ -1,5 +1,5 @@
 #include "app/shell.hpp"
-#include "platform/key_watchdog.hpp"
+#include "platform/keys/key_watchdog.hpp"
 
 // camsteer_replay REFERENCE CLIP: the same program fed from a video file instead of a camera,
 // for trying camsteer without one, tuning on a recorded clip, and end-to-end tests.

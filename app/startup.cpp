@@ -199,7 +199,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     CaptureRun running(capture, keys.get());
     // Watching before the first frame can press a key: Ctrl-Z then always finds it.
-    RunWatch watch(capture, keys.get(), kMainWindow);
+    RunWatch watch(capture, keys.get(), kMainWindow, watchdog.get());
     capture.start();
 
     runWindowLoop(shell, capture);

@@ -232,8 +232,8 @@ void Tracker::drawOverlay(cv::Mat& frame, bool maskViewNow) {
                              cv::noArray(), 0);
         }
     } else if (tracked_) {
-        cv::drawContours(frame, contours_, largestContour_, directions_.any() ? kGreen : kRed, 2,
-                         cv::LINE_AA, cv::noArray(), 0);
+        // What cv::drawContours draws with thickness 2 and LINE_AA, from recorded segments.
+        outline_.draw(frame, contours_[largestContour_], directions_.any() ? kGreen : kRed);
     }
 
     if (tracked_) {

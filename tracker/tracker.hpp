@@ -11,6 +11,7 @@
 #include "tracker/key_sink.hpp"
 #include "tracker/passes/band_projection.hpp"
 #include "tracker/passes/frame_passes.hpp"
+#include "tracker/passes/outline.hpp"
 
 namespace camsteer {
 
@@ -137,6 +138,7 @@ class Tracker {
     cv::Mat backProjection_;
     cv::Mat hueModel_;
     PaintedRuns grid_;
+    OutlinePainter outline_;
 
     int width_;
     int height_;

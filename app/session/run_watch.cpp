@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "app/session/signals.hpp"
 #include "app/session/window_watch.hpp"
+#include "platform/process/program_name.hpp"
 
 namespace camsteer {
 
@@ -47,8 +49,9 @@ std::chrono::milliseconds RunWatch::stallBound(double interval) {
     return std::max(std::chrono::milliseconds(250), frames);
 }
 
-RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow)
-    : capture_(capture), keys_(keys), mainWindow_(std::move(mainWindow)) {
+RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
+                   KeyWatchdog* watchdog)
+    : capture_(capture), keys_(keys), watchdog_(watchdog), mainWindow_(std::move(mainWindow)) {
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }
@@ -130,6 +133,45 @@ void RunWatch::followWindows() {
     }
 }
 
+bool RunWatch::followWatchdog(Clock::time_point& releasedAt) {
+    const KeyWatchdog::News news = watchdog_->takeNews();
+    if (news.releasedForStop && keys_ != nullptr) {
+        // Released behind the held keys' back while this process was stopped: forgotten here
+        // too, so the next frame presses again what it wants. Nor is the stop a stall, whose
+        // release would come again after the first frames' presses.
+        keys_->releaseAll();
+        releasedAt = capture_.lastFrameAt();
+    }
+    if (!news.ended) {
+        return true;
+    }
+    const long old = watchdog_->pid();
+    std::string why;
+    // One that ends while it starts, without saying why, is tried again a few times.
+    unreadyEnds_ = news.wasReady ? 0 : unreadyEnds_ + 1;
+    if (news.cannotReach && !keys_->backendReachable()) {
+        return false;  // nor can the run: the key output says so, and no key outlives that
+    }
+    if (news.cannotReach) {
+        why = "the key watchdog cannot reach " + std::string(keys_->backendName()) + " (" +
+              news.reason + ")";
+    } else if (unreadyEnds_ > 3) {
+        why = "the key watchdog keeps ending as it starts";
+    } else if (watchdog_->restart(why)) {
+        keys_->mirrorTo(watchdog_->fd());
+        std::fprintf(stderr,
+                     "%s: the key watchdog (process %ld) ended; a new one (process %ld) took its "
+                     "place\n",
+                     programName(), old, watchdog_->pid());
+        return true;
+    }
+    std::fprintf(stderr,
+                 "%s: %s; should %s be killed now, keys it holds stay down: press and release "
+                 "the arrow keys to free them\n",
+                 programName(), why.c_str(), programName());
+    return false;
+}
+
 void RunWatch::run() {
     const auto bound = stallBound(capture_.sourceInterval());
     int searches = 1;                // the constructor's
@@ -159,9 +201,14 @@ void RunWatch::run() {
         const int timeoutMs = static_cast<int>(std::max<long>(
             1, std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1));
 
-        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {window_.fd(), POLLIN, 0}};
-        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, timeoutMs) < 0 && errno != EINTR) {
+        pollfd fds[3] = {{wake_[0], POLLIN, 0},
+                         {watchdog_ != nullptr ? watchdog_->newsFd() : -1, POLLIN, 0},
+                         {window_.fd(), POLLIN, 0}};
+        if (::poll(fds, fds[2].fd >= 0 ? 3 : 2, timeoutMs) < 0 && errno != EINTR) {
             continue;
+        }
+        if (fds[1].revents != 0 && !followWatchdog(releasedAt)) {
+            watchdog_ = nullptr;
         }
         if ((fds[0].revents & POLLIN) != 0) {
             char bytes[16];

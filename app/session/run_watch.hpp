@@ -9,6 +9,7 @@
 #include "app/session/window_watch.hpp"
 #include "platform/camera/capture.hpp"
 #include "platform/keys/held_keys.hpp"
+#include "platform/keys/key_watchdog.hpp"
 
 namespace camsteer {
 
@@ -24,11 +25,15 @@ namespace camsteer {
 // - A window of this program taking the keyboard focus (the user clicked into it to move a
 //   slider or teach a colour): the keys are held back (released, and frames press none) until
 //   the focus goes elsewhere; the next frame then presses again what it wants.
+// - The key watchdog's news: keys it released while the process was stopped are released here
+//   too (so the next frame presses again what it wants), and a watchdog that ended is replaced,
+//   with one line either way.
 class RunWatch {
   public:
     // `keys`: the run's held keys, or null without keys. `mainWindow` is the title of the window
-    // whose destruction ends the run.
-    RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow);
+    // whose destruction ends the run. `watchdog`: the keys' watchdog, or null without one.
+    RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
+             KeyWatchdog* watchdog = nullptr);
     ~RunWatch();  // ends the thread; stop signals act by default again
     RunWatch(const RunWatch&) = delete;
     RunWatch& operator=(const RunWatch&) = delete;
@@ -50,9 +55,14 @@ class RunWatch {
     // Takes the window events: the main window's end, and the focus entering or leaving the
     // program's windows, which holds the keys back or lets them go out again.
     void followWindows();
+    // Takes the watchdog's news; false once it is given up (it cannot be started again).
+    // `releasedAt` as in run(): a stop the watchdog released for is no stall.
+    bool followWatchdog(std::chrono::steady_clock::time_point& releasedAt);
 
     const Capture& capture_;
     HeldKeys* keys_;
+    KeyWatchdog* watchdog_;
+    int unreadyEnds_ = 0;  // watchdogs in a row that ended before reaching the backend
     std::string mainWindow_;
     // Looked for first by the constructor, before any frame can press a key: a window destroyed
     // before it is found would go unnoticed.

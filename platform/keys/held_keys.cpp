@@ -82,6 +82,11 @@ void HeldKeys::mirrorTo(int fd) {
     mirrorLocked();
 }
 
+bool HeldKeys::backendReachable() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return backend_->reachable();
+}
+
 std::uint8_t HeldKeys::held() const {
     std::lock_guard<std::mutex> guard(lock_);
     return held_;

@@ -54,6 +54,8 @@ class HeldKeys : public KeySink {
 
     // The held set as mirrored.
     std::uint8_t held() const;
+    // Whether the backend still answers (Keyboard::reachable).
+    bool backendReachable();
     // The backend's short name ("XTest", "uinput", ...).
     const char* backendName() const { return backend_->name(); }
 

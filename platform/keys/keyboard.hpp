@@ -19,6 +19,9 @@ class Keyboard {
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
     virtual const char* name() const = 0;
+    // Whether the backend still answers: a round trip where there is one to make, true where
+    // there is none.
+    virtual bool reachable() { return true; }
     // Queues a press (down) or release of each steering key in `set`, in steering order.
     void keys(KeySet set, bool down);
     // Releases the six steering keys and flushes; safe to call any number of times.

@@ -138,6 +138,11 @@ void WaylandKeyboard::flush() {
                  programName(), connection_->error().c_str(), programName());
 }
 
+bool WaylandKeyboard::reachable() {
+    // A compositor too busy to answer in time is still there.
+    return !lost_ && (connection_->roundtrip() || connection_->error().empty());
+}
+
 std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(std::string* reason) {
     std::unique_ptr<WaylandConnection> connection = WaylandConnection::open(reason);
     if (!connection) {

@@ -25,6 +25,7 @@ class WaylandKeyboard : public Keyboard {
     void key(int virtualKey, bool down) override;
     void flush() override;
     const char* name() const override { return name_; }
+    bool reachable() override;
 
     bool connectionLost() const { return lost_; }
 

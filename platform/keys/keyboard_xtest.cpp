@@ -166,6 +166,15 @@ void XTestKeyboard::flush() {
     XFlush(display_);
 }
 
+bool XTestKeyboard::reachable() {
+    if (!state_->lost) {
+        SigpipeBlock noSigpipe;
+        installHandlers();
+        XSync(display_, False);
+    }
+    return !state_->lost;
+}
+
 std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason) {
     // Must come before any other Xlib call when this process uses Xlib from several threads
     // (the capture thread here, the toolkit on the main thread). libX11 >= 1.8 already does

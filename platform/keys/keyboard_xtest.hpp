@@ -31,6 +31,7 @@ class XTestKeyboard final : public Keyboard {
     void key(int virtualKey, bool down) override;
     void flush() override;
     const char* name() const override { return "XTest"; }
+    bool reachable() override;
 
     // True once the connection to the X server was lost.
     bool connectionLost() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -34,6 +35,8 @@ class BandProjection {
     std::array<uchar, 256> hueTable_{};
     std::array<uchar, 256> saturationTable_{};
     std::array<uchar, 256> valueTable_{};
+    // Both of those for a pixel's V and diff, [v * 256 + diff], 255 where it passes.
+    std::vector<uchar> svTable_;
     // The smallest diff (largest channel less the smallest) with which a pixel can pass the S
     // test at a V that passes (256: none), and the V table as the interval it passes when it is
     // one (cv::inRange's always is): pixels outside both are skipped 16 at a time where the

@@ -31,11 +31,15 @@ class HsvLookup {
         return cv::Vec3b(hue(b, g, r, v, diff), saturation(v, diff), static_cast<uchar>(v));
     }
 
-  private:
-    HsvLookup();
+    // The hue by its index: `largest` 0 for R, 1 for G, 2 for B; d the difference of the other
+    // two as above.
     static int hueIndex(int largest, int diff, int d) {
         return (largest * 256 + diff) * 512 + 256 + d;
     }
+    uchar hueAt(int index) const { return hue_[static_cast<size_t>(index)]; }
+
+  private:
+    HsvLookup();
 
     std::vector<uchar> saturation_;  // [v * 256 + diff]
     std::vector<uchar> hue_;         // [hueIndex(...)]

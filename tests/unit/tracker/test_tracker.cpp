@@ -9,6 +9,7 @@
 #include "tracker/passes/frame_passes.hpp"
 #include "tracker/passes/hsv_lookup.hpp"
 #include "tracker/passes/hue_to_bgr.hpp"
+#include "tracker/passes/outline.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -186,6 +187,55 @@ TEST(FramePasses, MirrorAndGridGiveWhatTheLibraryCallsGive) {
         Tracker::drawGrid(expected, size.width, size.height);
         grid.paint(picture);
         ASSERT_EQ(0, cv::norm(expected, picture, cv::NORM_INF)) << size;
+    }
+}
+
+// The recorded outline against cv::drawContours with thickness 2 and LINE_AA, twice on the
+// same painter (recorded, then replayed): outlines of blobs anywhere, near and across the edges
+// and corners, hand-made contours of one and two points, long and repeated segments, at the
+// very edges, random polygons; the two overlay colours and one the painter leaves to the
+// library.
+TEST(OutlinePainter, GivesWhatTheLibraryContourDrawingGives) {
+    cv::RNG rng(13);
+    std::vector<std::vector<cv::Point>> contours = {
+        {cv::Point(160, 120)},
+        {cv::Point(100, 100), cv::Point(101, 101)},
+        {cv::Point(50, 60), cv::Point(250, 60), cv::Point(250, 61), cv::Point(50, 200)},
+        {cv::Point(0, 0), cv::Point(319, 0), cv::Point(319, 239), cv::Point(0, 239)},
+        {cv::Point(5, 5), cv::Point(6, 5), cv::Point(6, 5), cv::Point(5, 6)},
+        {cv::Point(4, 120), cv::Point(20, 100), cv::Point(30, 130)},
+    };
+    for (int i = 0; i < 40; ++i) {
+        cv::Mat mask(240, 320, CV_8UC1, cv::Scalar(0));
+        cv::ellipse(mask, cv::Point(rng.uniform(-30, 350), rng.uniform(-30, 270)),
+                    cv::Size(rng.uniform(1, 120), rng.uniform(1, 120)), rng.uniform(0, 180), 0, 360,
+                    cv::Scalar(255), cv::FILLED);
+        std::vector<std::vector<cv::Point>> found;
+        cv::findContours(mask, found, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        contours.insert(contours.end(), found.begin(), found.end());
+    }
+    for (int i = 0; i < 10; ++i) {
+        contours.emplace_back();
+        for (int points = rng.uniform(3, 30); points > 0; --points) {
+            contours.back().emplace_back(rng.uniform(0, 320), rng.uniform(0, 240));
+        }
+    }
+    const cv::Scalar colours[] = {{0, 255, 0}, {0, 0, 255}, {10, 200, 30}};
+    OutlinePainter painter;
+    for (int round = 0; round < 2; ++round) {
+        for (const std::vector<cv::Point>& contour : contours) {
+            for (const cv::Scalar& colour : colours) {
+                cv::Mat picture(240, 320, CV_8UC3);
+                rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+                cv::Mat expected = picture.clone();
+                cv::drawContours(expected, std::vector<std::vector<cv::Point>>{contour}, 0, colour,
+                                 2, cv::LINE_AA);
+                painter.draw(picture, contour, colour);
+                ASSERT_EQ(0, cv::norm(expected, picture, cv::NORM_INF))
+                    << "round " << round << ", " << contour.size() << " points from " << contour[0]
+                    << ", colour " << colour;
+            }
+        }
     }
 }
 

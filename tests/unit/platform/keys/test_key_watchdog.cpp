@@ -82,10 +82,11 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
         ASSERT_EQ(write(watchdog->fd(), &upAndLeft, 1), 1);
         ASSERT_TRUE(test::pollUntil(
             [&] { return keyDown(observer, XK_Up) && keyDown(observer, XK_Left); }, kBound));
-        // Its own process group, and no descriptor beyond its standard streams and its own
-        // display connection: it keeps no key device or display socket of ours alive.
-        EXPECT_NE(getpgid(watchdog->pid()), getpgid(0));
-        EXPECT_TRUE(test::pollUntil([&] { return openDescriptors(watchdog->pid()) == 4; }, kBound))
+        // Its own session, and no descriptor beyond its standard streams, its own display
+        // connection, our /proc stat and its guard's pipe: it keeps no key device or display socket
+        // of ours alive.
+        EXPECT_NE(getsid(watchdog->pid()), getsid(0));
+        EXPECT_TRUE(test::pollUntil([&] { return openDescriptors(watchdog->pid()) == 6; }, kBound))
             << openDescriptors(watchdog->pid()) << " descriptors open";
 
         const pid_t pid = watchdog->pid();

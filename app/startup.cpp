@@ -18,6 +18,7 @@
 #include "platform/keys/held_keys.hpp"
 #include "platform/keys/key_watchdog.hpp"
 #include "platform/process/program_name.hpp"
+#include "platform/process/quoted_name.hpp"
 
 namespace camsteer {
 
@@ -161,7 +162,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         return 1;
     }
     if (!missingArrow.empty()) {
-        diagnose(options, "cannot load the arrow picture " + missingArrow +
+        diagnose(options, "cannot load the arrow picture " + quotedName(missingArrow) +
                               "; run from the folder that holds images/, or reinstall camsteer");
         return 1;
     }
@@ -173,10 +174,8 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
 
     // Two instances sending keys to one display would press and release against each other.
     InstanceLock oneInstance;
-    std::string holder;
-    if (options.sendKeys && !oneInstance.take(options.programName, holder)) {
-        diagnose(options, holder + " already sends keys on " + InstanceLock::sessionName() +
-                              "; end it first (Escape in its window), then start again");
+    if (options.sendKeys && !oneInstance.take(options.programName, why)) {
+        diagnose(options, why);
         return 1;
     }
 

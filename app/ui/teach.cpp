@@ -13,6 +13,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/process/quoted_name.hpp"
+
 namespace camsteer {
 
 namespace {
@@ -26,7 +28,7 @@ bool makeFolders(const std::string& dir, std::string& why) {
     for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
         const std::string part = dir.substr(0, slash);
         if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            why = "cannot create the folder " + part + ": " + std::strerror(errno);
+            why = "cannot create the folder " + quotedName(part) + ": " + std::strerror(errno);
             return false;
         }
         if (slash == std::string::npos) {
@@ -156,11 +158,13 @@ bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std
     std::vector<uchar> bytes;
     try {
         if (dot == std::string::npos || !cv::imencode(base.substr(dot), picture, bytes)) {
-            why = "cannot write " + path + ": not a picture type this program writes; use .png";
+            why = "cannot write " + quotedName(path) +
+                  ": not a picture type this program writes; use .png";
             return false;
         }
     } catch (const cv::Exception&) {
-        why = "cannot write " + path + ": not a picture type this program writes; use .png";
+        why = "cannot write " + quotedName(path) +
+              ": not a picture type this program writes; use .png";
         return false;
     }
     if (slash != std::string::npos && slash > 0 && !makeFolders(dir, why)) {
@@ -172,7 +176,7 @@ bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std
                                   std::to_string(counter++) + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        why = "cannot write " + path + ": " + std::strerror(errno);
+        why = "cannot write " + quotedName(path) + ": " + std::strerror(errno);
         return false;
     }
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
@@ -181,7 +185,7 @@ bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std
     if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
         return true;
     }
-    why = "cannot write " + path + ": " + std::strerror(ok ? errno : saved);
+    why = "cannot write " + quotedName(path) + ": " + std::strerror(ok ? errno : saved);
     ::unlink(temporary.c_str());
     return false;
 }

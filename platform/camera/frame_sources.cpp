@@ -10,6 +10,7 @@
 
 #include "platform/camera/camera_list.hpp"
 #include "platform/camera/frame_sources.hpp"
+#include "platform/process/quoted_name.hpp"
 
 namespace camsteer {
 
@@ -29,12 +30,12 @@ class CameraSource : public FrameSource {
         if (byPath_) {
             struct stat st {};
             if (::stat(path_.c_str(), &st) != 0) {
-                why = "cannot open camera " + path_ + ": " + std::strerror(errno) +
+                why = "cannot open camera " + quotedName(path_) + ": " + std::strerror(errno) +
                       "; see camsteer --list-cameras";
                 return false;
             }
             if (!captureName(path_)) {
-                why = "cannot open camera " + path_ +
+                why = "cannot open camera " + quotedName(path_) +
                       ": not a video capture device you may read; see camsteer --list-cameras";
                 return false;
             }
@@ -53,7 +54,7 @@ class CameraSource : public FrameSource {
             path_ = devices[number_ - 1].node;
         }
         if (!capture_.open(path_, cv::CAP_V4L2) || !capture_.isOpened()) {
-            why = "cannot open camera " + path_ +
+            why = "cannot open camera " + quotedName(path_) +
                   ": it may be busy in another program, or not readable by you (group 'video')";
             return false;
         }
@@ -80,9 +81,10 @@ class CameraSource : public FrameSource {
 
     std::string describe() const override {
         if (byPath_) {
-            return "camera " + path_;
+            return "camera " + quotedName(path_);
         }
-        return "camera " + std::to_string(number_) + (path_.empty() ? "" : " (" + path_ + ")");
+        return "camera " + std::to_string(number_) +
+               (path_.empty() ? "" : " (" + quotedName(path_) + ")");
     }
 
   private:
@@ -104,15 +106,15 @@ class VideoFileSource : public FrameSource {
     bool open(std::string& why) override {
         struct stat st {};
         if (::stat(path_.c_str(), &st) != 0) {
-            why = "cannot read clip " + path_ + ": " + std::strerror(errno);
+            why = "cannot read clip " + quotedName(path_) + ": " + std::strerror(errno);
             return false;
         }
         if (!S_ISREG(st.st_mode) || ::access(path_.c_str(), R_OK) != 0) {
-            why = "cannot read clip " + path_ + ": not a readable file";
+            why = "cannot read clip " + quotedName(path_) + ": not a readable file";
             return false;
         }
         if (!openDecoder() || !capture_.read(first_) || first_.empty()) {
-            why = "cannot read clip " + path_ + ": not a video this program can decode";
+            why = "cannot read clip " + quotedName(path_) + ": not a video this program can decode";
             return false;
         }
         const double fps = capture_.get(cv::CAP_PROP_FPS);
@@ -138,7 +140,7 @@ class VideoFileSource : public FrameSource {
         return openDecoder() && capture_.read(frame) && !frame.empty();
     }
 
-    std::string describe() const override { return path_; }
+    std::string describe() const override { return quotedName(path_); }
     double frameInterval() const override { return interval_; }
 
   private:

@@ -64,6 +64,7 @@ enum class Way {
     kMainWindowDestroyed,
     kHangupUnderNohup,
     kOwnWindowFocused,
+    kSourceLost,
     kAfterItsWatchdog,  // the key watchdog is killed first, then the program by `signo`
     kWithItsWatchdog    // both by SIGKILL at once (`kill -9 PROGRAM WATCHDOG`)
 };
@@ -133,16 +134,32 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
         case Way::kSignal:
             program->signal(path.signo);
             break;
-        case Way::kTerminalStop:
+        case Way::kTerminalStop: {
             program->signal(path.signo);
             ASSERT_TRUE(pollUntil([&] { return processState(program->pid()) == 'T'; }, kStartBound))
                 << "it did not stop";
             EXPECT_TRUE(pollUntil(noneDown, kStartBound))
                 << "held while stopped: " << ::testing::PrintToString(steeringKeysDown(*x_));
+            // Stopped for longer than the stall bound: the stop must not count as a stall once
+            // continued. What the keys do from here is recorded, so that a release and a second
+            // press of the first frames' keys show, not only the keys held at the end.
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            KeyRecorder recorder(xvfb_->display());
+            ASSERT_TRUE(recorder.ok());
+            recorder.takeFocus();
             program->signal(SIGCONT);
             EXPECT_TRUE(pollUntil(upAndLeft, kStartBound))
                 << "once continued, the next frame must press the keys again";
+            recorder.waitFor([](const auto&) { return false; }, 800ms);
+            EXPECT_EQ(recorder.describe(), "+Up +Left ") << "each key pressed once, held since";
             program->signal(SIGTERM);
+            break;
+        }
+        case Way::kSourceLost:  // the clip's file emptied under it, as an unplugged camera
+            // Once a few frames were played: the decoder would play an emptied clip from what it
+            // read ahead while its first frames are all it has read.
+            std::this_thread::sleep_for(1500ms);
+            writeFile(clip, "");
             break;
         case Way::kHangupUnderNohup:  // the SIGHUP nohup ignores stays ignored
             program->signal(SIGHUP);
@@ -189,6 +206,12 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
     ASSERT_TRUE(status.has_value()) << "the run did not end; stderr:\n" << program->err();
     if (path.killed) {
         EXPECT_TRUE(status->signaled() && status->signal() == path.signo) << status->describe();
+    } else if (path.way == Way::kSourceLost) {
+        EXPECT_TRUE(status->exited() && status->code() == path.code) << status->describe();
+        const std::vector<std::string> said = diagnosticLines(program->err());
+        EXPECT_EQ(said.empty() ? "" : said.back(),
+                  "camsteer_replay: lost " + clip +
+                      ": no frame for over a second; check its connection and start again");
     } else {
         EXPECT_TRUE(status->exited() && status->code() == path.code)
             << status->describe() << "\nstderr:\n"
@@ -224,7 +247,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExitPath{"KillWithItsWatchdog", Way::kWithItsWatchdog, SIGKILL, true, 0},
         ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
         ExitPath{"OwnWindowFocused", Way::kOwnWindowFocused, SIGTERM, false, 128 + SIGTERM},
-        ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM}),
+        ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM},
+        ExitPath{"SourceLost", Way::kSourceLost, 0, false, 1}),
     [](const ::testing::TestParamInfo<ExitPath>& info) { return std::string(info.param.name); });
 
 // How the X server goes: SIGTERM lets it close its connections, SIGKILL drops them.

@@ -97,6 +97,10 @@ TEST(CommandLineParse, DefaultLearnPathFollowsXdgDataHome) {
     EXPECT_EQ("/home/u/.local/share/camsteer/reference.png", defaultLearnPath());
     unsetenv("XDG_DATA_HOME");
     EXPECT_EQ("/home/u/.local/share/camsteer/reference.png", defaultLearnPath());
+    for (const char* noFolder : {"", "relative"}) {  // never /.local/share or the working folder
+        setenv("HOME", noFolder, 1);
+        EXPECT_EQ("", defaultLearnPath()) << "HOME '" << noFolder << "'";
+    }
     savedData ? setenv("XDG_DATA_HOME", keep.c_str(), 1) : unsetenv("XDG_DATA_HOME");
     savedHome ? setenv("HOME", keepHome.c_str(), 1) : unsetenv("HOME");
 }

@@ -24,6 +24,7 @@
 
 #include "app/reference_picture.hpp"
 #include "app/shell.hpp"
+#include "platform/process/quoted_name.hpp"
 #include "tests/unit/test_support.hpp"
 #include "tracker/tracker.hpp"
 
@@ -315,8 +316,10 @@ TEST_F(ReferencePictures, TheProgramSaysItCouldNotLoadTheReference) {
     writeBytes(dir_ / "empty.png", "");
     fs::create_directory(dir_ / "folder");
     mkfifo((dir_ / "pipe").c_str(), 0600);  // would hang the program if it opened it to read
-    for (const fs::path& reference :
-         {dir_ / "huge.png", dir_ / "empty.png", dir_ / "folder", dir_ / "pipe", dir_ / "none"}) {
+    // A name with a newline (or other control characters) is shown quoted, as ls shows it, so
+    // that each message stays one line.
+    for (const fs::path& reference : {dir_ / "huge.png", dir_ / "empty.png", dir_ / "folder",
+                                      dir_ / "pipe", dir_ / "none", dir_ / "no\nsuch\x1b[2J.png"}) {
         SCOPED_TRACE(reference.string());
         // The program installs its own signal handlers; keep this binary's.
         struct sigaction saved[4];
@@ -338,9 +341,23 @@ TEST_F(ReferencePictures, TheProgramSaysItCouldNotLoadTheReference) {
             sigaction(signals[i], &saved[i], nullptr);
         }
         EXPECT_EQ(1, status);
-        EXPECT_EQ("Couldn't load histogram: " + path + "\n", out);
+        EXPECT_EQ("Couldn't load histogram: " + quotedName(path) + "\n", out);
         EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
-        EXPECT_EQ(0u, err.rfind("camsteer: " + path + ": ", 0)) << err;
+        EXPECT_EQ(0u, err.rfind("camsteer: " + quotedName(path) + ": ", 0)) << err;
+    }
+}
+
+TEST(QuotedName, ShowsAnyNameOnOneLineAsAShellWouldReadIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/home/u/ball.png", "/home/u/ball.png"},
+        {"/tmp/my ball.png", "'/tmp/my ball.png'"},
+        {"a\nb", R"('a'$'\n''b')"},
+        {"\x1b[2J", R"($'\033''[2J')"},
+        {"it's", R"('it'\''s')"},
+        {"", "''"},
+    };
+    for (const auto& [name, shown] : cases) {
+        EXPECT_EQ(shown, quotedName(name));
     }
 }
 

@@ -1,3 +1,6 @@
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -51,6 +54,32 @@ TEST(ToolkitPlatform, ChoosesOneThatCanStart) {
     // This process's own toolkit, as installed here.
     EXPECT_TRUE(toolkitPluginInstalled("xcb"));
     EXPECT_FALSE(toolkitPluginInstalled("camsteer-no-such-platform"));
+}
+
+// A plugin the toolkit would load from a folder its variables name counts as installed: a
+// Qt whose plugins live only there must not be refused.
+TEST(ToolkitPlatform, FindsPluginsWhereTheToolkitsVariablesPoint) {
+    char pattern[] = "/tmp/camsteer-plugins-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    std::filesystem::create_directories(dir + "/platforms");
+    std::ofstream(dir + "/libqcamsteer-test.so") << "";
+    std::ofstream(dir + "/platforms/libqcamsteer-other.so") << "";
+    const struct {
+        const char* variable;
+        const char* platform;
+    } cases[] = {{"QT_QPA_PLATFORM_PLUGIN_PATH", "camsteer-test"},
+                 {"QT_PLUGIN_PATH", "camsteer-other"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variable);
+        const char* saved = std::getenv(c.variable);
+        const std::string keep = saved != nullptr ? saved : "";
+        EXPECT_FALSE(toolkitPluginInstalled(c.platform));
+        setenv(c.variable, dir.c_str(), 1);
+        EXPECT_TRUE(toolkitPluginInstalled(c.platform));
+        saved != nullptr ? setenv(c.variable, keep.c_str(), 1) : unsetenv(c.variable);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

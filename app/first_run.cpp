@@ -7,10 +7,11 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "app/failure_notice.hpp"
-#include "app/key_release_guard.hpp"
 #include "app/reference_picture.hpp"
-#include "app/teach.hpp"
+#include "app/session/signals.hpp"
+#include "app/ui/failure_notice.hpp"
+#include "app/ui/teach.hpp"
+#include "platform/process/quoted_name.hpp"
 
 #ifndef CAMSTEER_VERSION
 #define CAMSTEER_VERSION "unknown"
@@ -74,12 +75,13 @@ bool loadStartingReference(ShellState& shell, const CommandLine& line,
     if (line.learn) {
         if (line.learnPath.empty()) {
             diagnose(options,
-                     "--learn names no picture and neither XDG_DATA_HOME nor HOME is "
-                     "set; give it one: --learn OUT.png");
+                     "--learn names no picture, and neither HOME nor XDG_DATA_HOME names a "
+                     "folder to keep it in (an absolute path); set HOME, or give one: --learn "
+                     "OUT.png");
             return false;
         }
         if (!cv::haveImageWriter(line.learnPath)) {
-            diagnose(options, "cannot save pictures as " + line.learnPath +
+            diagnose(options, "cannot save pictures as " + quotedName(line.learnPath) +
                                   ": give --learn a name ending in .png");
             return false;
         }
@@ -97,9 +99,9 @@ bool loadStartingReference(ShellState& shell, const CommandLine& line,
         std::string refusal;
         shell.referenceImage = loadReferencePicture(path, refusal);
         if (shell.referenceImage.empty()) {
-            std::printf("Couldn't load histogram: %s\n", path.c_str());
+            std::printf("Couldn't load histogram: %s\n", quotedName(path).c_str());
             if (!refusal.empty()) {
-                diagnose(options, path + ": " + refusal);
+                diagnose(options, quotedName(path) + ": " + refusal);
             }
             return false;
         }
@@ -110,7 +112,7 @@ bool loadStartingReference(ShellState& shell, const CommandLine& line,
         return false;
     }
     if (line.learn && shell.referenceImage.empty()) {
-        diagnose(options, "nothing learnt yet in " + line.learnPath +
+        diagnose(options, "nothing learnt yet in " + quotedName(line.learnPath) +
                               ": drag a rectangle over your object in the Camsteer window");
     }
     return true;
@@ -134,7 +136,7 @@ void installTeaching(ShellState& shell, const CommandLine& line, const ShellOpti
     shell.saveTaught = [path = line.learnPath, options](const cv::Mat& picture) {
         std::string why;
         if (writePictureAtomically(path, picture, why)) {
-            diagnose(options, "learnt the object's colour; wrote " + path);
+            diagnose(options, "learnt the object's colour; wrote " + quotedName(path));
         } else {
             diagnose(options, why + "; the new colour is used for this run only");
         }

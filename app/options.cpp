@@ -154,7 +154,9 @@ std::string defaultLearnPath() {
     // A relative XDG_DATA_HOME is invalid and is ignored, as the base directory rules say.
     if (data != nullptr && data[0] == '/') {
         base = data;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        // An empty or relative HOME names no folder: the picture would land under /.local or
+        // wherever the program happened to start.
         base = std::string(home) + "/.local/share";
     } else {
         return std::string();

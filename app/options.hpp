@@ -40,7 +40,7 @@ std::string usageText(const std::string& program, bool clipProgram);
 std::string usageSynopsis(const std::string& program, bool clipProgram, bool oneLine = false);
 
 // Where --learn writes when it names no picture: $XDG_DATA_HOME/camsteer/reference.png, with
-// XDG_DATA_HOME defaulting to ~/.local/share. Empty when neither it nor HOME is set.
+// XDG_DATA_HOME defaulting to ~/.local/share. Empty when neither names an absolute folder.
 std::string defaultLearnPath();
 
 }  // namespace camsteer

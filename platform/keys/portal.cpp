@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/keyboard_uinput.hpp"
+#include "platform/keys/keyboard_uinput.hpp"
 #include "platform/keys/portal_bus.hpp"
 #include "platform/keys/portal_token.hpp"
-#include "platform/program_name.hpp"
+#include "platform/process/program_name.hpp"
 
 namespace camsteer {
 
@@ -233,7 +233,7 @@ class PortalKeyboard final : public Keyboard {
             bus_->closeSession(session_);
         }
         if (fallback_ && down_ != 0) {
-            fallback_->keys(down_, true);
+            fallback_->keys(KeySet::fromBits(down_), true);
             fallback_->flush();
         }
     }

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/keyboard.hpp"
+#include "platform/keys/keyboard.hpp"
 
 namespace camsteer {
 

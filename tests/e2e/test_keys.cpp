@@ -149,6 +149,9 @@ struct Bed {
     const char* name;
     const char* backend;  // as the program names its key output
     std::unique_ptr<TerminalBed> (*make)();
+    // Frames of empty scene before the ball: a second's worth lets the receiver have the focus
+    // long before; none makes the ball's keys the first the backend sends once it is made.
+    int emptyFrames = 15;
 };
 const Bed kBeds[] = {
     {"XtermOnXvfb", "XTest", [] { return std::unique_ptr<TerminalBed>(new XtermOnXvfb); }},
@@ -165,7 +168,11 @@ const Bed kBeds[] = {
     // GNOME's chain: the real portal frontend in front of mutter, granted at once.
     {"FootOnMutter", "the desktop's remote-desktop portal",
      [] { return std::unique_ptr<TerminalBed>(new FootOnMutter); }},
+    // Last: run with one cell only (below).
+    {"FootOnSwayBallFromTheFirstFrame", "the virtual-keyboard protocol",
+     [] { return footOnSway(); }, 0},
 };
+constexpr size_t kFirstFrameBed = std::size(kBeds) - 1;
 
 using TerminalCase = std::tuple<size_t, KeyCase>;  // an index into kBeds, a cell
 
@@ -184,9 +191,9 @@ TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
     if (!missing.empty()) {
         GTEST_SKIP() << missing;
     }
-    // A second of empty scene, then the ball for 20 s: it appears when the receiver has long had
-    // the focus, and stays while the test looks.
-    const std::string clip = makeHoldClip(dir_, "ball.avi", c.x, c.y, c.radius, 300, 15, 15);
+    // The empty scene, then the ball for 20 s, which stays while the test looks.
+    const std::string clip =
+        makeHoldClip(dir_, "ball.avi", c.x, c.y, c.radius, 300, 15, bed.emptyFrames);
     ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
     const std::string notUp = receiver->start(dir_);
     ASSERT_EQ(notUp, "") << "the receiver did not come up";
@@ -259,13 +266,17 @@ std::vector<KeyCase> signalledCases() {
     return cases;
 }
 
+std::string terminalCaseName(const ::testing::TestParamInfo<TerminalCase>& info) {
+    return std::string(kBeds[std::get<0>(info.param)].name) + "_" + std::get<1>(info.param).name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Beds, TerminalKeys,
-                         ::testing::Combine(::testing::Range<size_t>(0, std::size(kBeds)),
+                         ::testing::Combine(::testing::Range<size_t>(0, kFirstFrameBed),
                                             ::testing::ValuesIn(signalledCases())),
-                         [](const ::testing::TestParamInfo<TerminalCase>& info) {
-                             return std::string(kBeds[std::get<0>(info.param)].name) + "_" +
-                                    std::get<1>(info.param).name;
-                         });
+                         terminalCaseName);
+INSTANTIATE_TEST_SUITE_P(FirstKey, TerminalKeys,
+                         ::testing::Values(TerminalCase{kFirstFrameBed, kKeyCases[0]}),
+                         terminalCaseName);
 
 // camsteer_d tracks without keys. It is the camera program, so with no camera here it never
 // reaches a frame; what shows that it leaves the key backends alone is its start-up on a server

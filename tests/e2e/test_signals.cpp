@@ -2,7 +2,11 @@
 // stopped while keys are held, and the X server going away under it. No way may leave a
 // steering key down.
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <random>
+#include <sstream>
 
 #include "harness.hpp"
 
@@ -59,7 +63,10 @@ enum class Way {
     kTerminalStop,
     kMainWindowDestroyed,
     kHangupUnderNohup,
-    kOwnWindowFocused
+    kOwnWindowFocused,
+    kSourceLost,
+    kAfterItsWatchdog,  // the key watchdog is killed first, then the program by `signo`
+    kWithItsWatchdog    // both by SIGKILL at once (`kill -9 PROGRAM WATCHDOG`)
 };
 
 struct ExitPath {
@@ -79,6 +86,21 @@ char processState(pid_t pid) {
     const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     const size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+}
+
+// The first child process of `pid` (of any of its threads), or 0.
+pid_t childOf(pid_t pid) {
+    if (DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
+        pid_t child = 0;
+        while (const dirent* task = readdir(tasks)) {
+            std::istringstream children(
+                readFile("/proc/" + std::to_string(pid) + "/task/" + task->d_name + "/children"));
+            child = child != 0 || (children >> child) ? child : 0;
+        }
+        closedir(tasks);
+        return child;
+    }
+    return 0;
 }
 
 class ExitPaths : public ProgramTest, public ::testing::WithParamInterface<ExitPath> {};
@@ -112,16 +134,32 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
         case Way::kSignal:
             program->signal(path.signo);
             break;
-        case Way::kTerminalStop:
+        case Way::kTerminalStop: {
             program->signal(path.signo);
             ASSERT_TRUE(pollUntil([&] { return processState(program->pid()) == 'T'; }, kStartBound))
                 << "it did not stop";
             EXPECT_TRUE(pollUntil(noneDown, kStartBound))
                 << "held while stopped: " << ::testing::PrintToString(steeringKeysDown(*x_));
+            // Stopped for longer than the stall bound: the stop must not count as a stall once
+            // continued. What the keys do from here is recorded, so that a release and a second
+            // press of the first frames' keys show, not only the keys held at the end.
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            KeyRecorder recorder(xvfb_->display());
+            ASSERT_TRUE(recorder.ok());
+            recorder.takeFocus();
             program->signal(SIGCONT);
             EXPECT_TRUE(pollUntil(upAndLeft, kStartBound))
                 << "once continued, the next frame must press the keys again";
+            recorder.waitFor([](const auto&) { return false; }, 800ms);
+            EXPECT_EQ(recorder.describe(), "+Up +Left ") << "each key pressed once, held since";
             program->signal(SIGTERM);
+            break;
+        }
+        case Way::kSourceLost:  // the clip's file emptied under it, as an unplugged camera
+            // Once a few frames were played: the decoder would play an emptied clip from what it
+            // read ahead while its first frames are all it has read.
+            std::this_thread::sleep_for(1500ms);
+            writeFile(clip, "");
             break;
         case Way::kHangupUnderNohup:  // the SIGHUP nohup ignores stays ignored
             program->signal(SIGHUP);
@@ -141,6 +179,24 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
                 << "once the focus left, the next frame must press the keys again";
             program->signal(SIGTERM);
             break;
+        case Way::kAfterItsWatchdog:
+        case Way::kWithItsWatchdog: {
+            const pid_t watchdog = childOf(program->pid());
+            ASSERT_GT(watchdog, 0) << "no watchdog runs";
+            if (path.way == Way::kWithItsWatchdog) {
+                program->signal(SIGKILL);
+                kill(watchdog, SIGKILL);
+                break;
+            }
+            kill(watchdog, SIGKILL);
+            EXPECT_TRUE(pollUntil(
+                [&] { return program->err().find("took its place") != std::string::npos; },
+                kStartBound))
+                << "the end of the watchdog went unnoticed; stderr:\n"
+                << program->err();
+            program->signal(path.signo);
+            break;
+        }
         case Way::kMainWindowDestroyed:
             XDestroyWindow(x_->display(), windows.camsteer);
             XSync(x_->display(), False);
@@ -150,6 +206,12 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
     ASSERT_TRUE(status.has_value()) << "the run did not end; stderr:\n" << program->err();
     if (path.killed) {
         EXPECT_TRUE(status->signaled() && status->signal() == path.signo) << status->describe();
+    } else if (path.way == Way::kSourceLost) {
+        EXPECT_TRUE(status->exited() && status->code() == path.code) << status->describe();
+        const std::vector<std::string> said = diagnosticLines(program->err());
+        EXPECT_EQ(said.empty() ? "" : said.back(),
+                  "camsteer_replay: lost " + clip +
+                      ": no frame for over a second; check its connection and start again");
     } else {
         EXPECT_TRUE(status->exited() && status->code() == path.code)
             << status->describe() << "\nstderr:\n"
@@ -179,9 +241,14 @@ INSTANTIATE_TEST_SUITE_P(
         ExitPath{"Alarm", Way::kSignal, SIGALRM, true, 0},
         ExitPath{"Kill", Way::kSignal, SIGKILL, true, 0},
         ExitPath{"TerminalStop", Way::kTerminalStop, SIGTSTP, false, 128 + SIGTERM},
+        // Uncatchable: the watchdog sees the stop and releases.
+        ExitPath{"Stop", Way::kTerminalStop, SIGSTOP, false, 128 + SIGTERM},
+        ExitPath{"KillAfterItsWatchdog", Way::kAfterItsWatchdog, SIGKILL, true, 0},
+        ExitPath{"KillWithItsWatchdog", Way::kWithItsWatchdog, SIGKILL, true, 0},
         ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
         ExitPath{"OwnWindowFocused", Way::kOwnWindowFocused, SIGTERM, false, 128 + SIGTERM},
-        ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM}),
+        ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM},
+        ExitPath{"SourceLost", Way::kSourceLost, 0, false, 1}),
     [](const ::testing::TestParamInfo<ExitPath>& info) { return std::string(info.param.name); });
 
 // How the X server goes: SIGTERM lets it close its connections, SIGKILL drops them.
@@ -207,8 +274,12 @@ TEST_P(ServerGone, TheRunEndsWithoutACrash) {
     EXPECT_TRUE(status->exited()) << status->describe() << "\nstderr:\n" << program->err();
     EXPECT_EQ(program->out(), "");
     // Also what the key output and the window toolkit say about the loss names the program.
-    for (const std::string& line : lines(program->err())) {
+    // Each said once, by the program: the keys went with the server, so nothing about a kill.
+    const std::vector<std::string> said = lines(program->err());
+    for (const std::string& line : said) {
         EXPECT_EQ(line.rfind("camsteer_replay: ", 0), 0u) << "stderr:\n" << program->err();
+        EXPECT_EQ(std::count(said.begin(), said.end(), line), 1) << "stderr:\n" << program->err();
+        EXPECT_EQ(line.find("killed"), std::string::npos) << "stderr:\n" << program->err();
     }
 }
 

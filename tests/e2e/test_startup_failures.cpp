@@ -95,6 +95,10 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
     EnvChanges noDisplay = sessionEnv(std::nullopt);
     EnvChanges deadDisplay = sessionEnv(":99999");
 
+    // A name as the programs show it: quoted, as ls does, when it holds a space.
+    const auto shown = [](const std::string& name) {
+        return name.find(' ') == std::string::npos ? name : "'" + name + "'";
+    };
     std::vector<Case> cases;
     for (const std::string program : kPrograms) {
         cases.push_back({"no argument",
@@ -112,7 +116,7 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
                              program,
                              argsWith(program, picture),
                              onXvfb,
-                             {"Couldn't load histogram: " + picture + "\n", 1, 1, false}});
+                             {"Couldn't load histogram: " + shown(picture) + "\n", 1, 1, false}});
         }
         cases.push_back({"DISPLAY unset",
                          program,
@@ -151,15 +155,22 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
                          learnText,
                          onXvfb,
                          {"Couldn't load histogram: " + text_ + "\n", 0, 1, false}});
-        EnvChanges homeless = onXvfb;
-        homeless["HOME"] = std::nullopt;
-        homeless["XDG_DATA_HOME"] = std::nullopt;
-        cases.push_back({"--learn with no home to learn into",
-                         program,
-                         program == "camsteer_replay" ? std::vector<std::string>{"--learn", clip_}
-                                                      : std::vector<std::string>{"--learn"},
-                         homeless,
-                         {"", 1, 1, false, 1, false, "HOME"}});
+        // Unset, empty or relative, HOME names no folder: nothing may be saved under
+        // /.local/share or wherever the program was started.
+        for (const std::optional<std::string>& home :
+             {std::optional<std::string>(), std::optional<std::string>(""),
+              std::optional<std::string>("relative")}) {
+            EnvChanges homeless = onXvfb;
+            homeless["HOME"] = home;
+            homeless["XDG_DATA_HOME"] = std::nullopt;
+            cases.push_back({"--learn with HOME " + (home ? "'" + *home + "'" : "unset"),
+                             program,
+                             program == "camsteer_replay"
+                                 ? std::vector<std::string>{"--learn", clip_}
+                                 : std::vector<std::string>{"--learn"},
+                             homeless,
+                             {"", 1, 1, false, 1, false, "HOME"}});
+        }
     }
     for (const std::string program : {"camsteer", "camsteer_d"}) {
         for (const char* value : {"0", "first"}) {
@@ -253,24 +264,53 @@ TEST_F(StartupFailures, ASecondKeySenderOnTheDisplayIsRefused) {
                   dir_.path());
     ProgramWindows windows;
     ASSERT_TRUE(waitForWindows(windows)) << first.err();
-    for (const std::string program : {"camsteer", "camsteer_replay"}) {
-        SCOPED_TRACE(program);
+    const std::string display = xvfb_->display();
+    // The second may name the same server another way.
+    const std::pair<std::string, std::string> seconds[] = {{"camsteer", display},
+                                                           {"camsteer_replay", display},
+                                                           {"camsteer_replay", display + ".0"},
+                                                           {"camsteer_replay", "unix" + display}};
+    const auto refused = [&](const std::string& program, const EnvChanges& changes,
+                             const std::string& line) {
         const int windowsBefore = x_->topLevelsCreated();
         const Finished second = runToEnd(programPath(program), argsWith(program, sampleBlue()),
-                                         env(), sourcePath(""), dir_.path());
+                                         changes, sourcePath(""), dir_.path());
         ASSERT_TRUE(second.status.has_value()) << "did not end";
         EXPECT_TRUE(second.status->exited() && second.status->code() == 1)
             << second.status->describe();
         EXPECT_EQ(second.out, "");
-        EXPECT_EQ(diagnosticLines(second.err),
-                  std::vector<std::string>{program + ": camsteer_replay (pid " +
-                                           std::to_string(first.pid()) +
-                                           ") already sends keys on display " + xvfb_->display() +
-                                           "; end it first (Escape in its window), then start "
-                                           "again"});
+        EXPECT_EQ(diagnosticLines(second.err), std::vector<std::string>{program + ": " + line});
         EXPECT_EQ(x_->topLevelsCreated(), windowsBefore) << "a window was opened";
+    };
+    for (const auto& [program, spelling] : seconds) {
+        SCOPED_TRACE(program + " on " + spelling);
+        EnvChanges changes = env();
+        changes["DISPLAY"] = spelling;
+        refused(program, changes,
+                "camsteer_replay (pid " + std::to_string(first.pid()) +
+                    ") already sends keys on display " + spelling +
+                    "; end it first (Escape in its window), then start again");
     }
     EXPECT_TRUE(first.running()) << "the refusal must leave the running one alone";
+    first.signal(SIGTERM);
+    ASSERT_TRUE(first.wait().has_value());
+
+    // Without a runtime folder the lock is in /tmp, where another user may have planted a link
+    // at its name: the run is refused (never unlocked), and the link is not followed.
+    SCOPED_TRACE("a link planted at the lock's name in /tmp");
+    const std::string lock =
+        "/tmp/camsteer-" + std::to_string(getuid()) + "-x" + display.substr(1) + ".lock";
+    const std::string target = dir_.file("precious");
+    writeFile(target, "keep me\n");
+    unlink(lock.c_str());  // the lock file of an earlier run on this display number
+    ASSERT_EQ(0, symlink(target.c_str(), lock.c_str())) << lock;
+    EnvChanges noRuntime = env();
+    noRuntime["XDG_RUNTIME_DIR"] = std::nullopt;
+    refused("camsteer_replay", noRuntime,
+            "cannot make sure no other camsteer sends keys on display " + display + ": " + lock +
+                " is a link; remove it, or set XDG_RUNTIME_DIR to a folder of your own");
+    EXPECT_EQ(readFile(target), "keep me\n");
+    unlink(lock.c_str());
 }
 
 // camsteer and camsteer_d read camera number 1; without one they end at once.

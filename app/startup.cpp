@@ -64,7 +64,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
     }
     std::unique_ptr<HeldKeys> keys;
     if (choice.keyboard) {
-        const std::string backend = choice.keyboard->name();
+        const std::string backend = choice.keyboard->watchdogBackend();
         keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
         inUse = choice.inUse;
         if (keysOutliveProcess(backend)) {

@@ -12,11 +12,16 @@ packages=(
   zlib1g-dev
   # Wayland key output: client library, keymaps, protocol code generator, KDE's protocol files
   libwayland-dev libxkbcommon-dev libwayland-bin plasma-wayland-protocols
+  # the desktop's remote-desktop portal, over sd-bus
+  libsystemd-dev
   # running under a virtual display, fonts for the window toolkit
   xvfb xauth x11-utils xdotool fonts-dejavu-core
   # real applications receiving the keys in the end-to-end tests: terminals under Xvfb and in
   # headless Wayland compositors (wlroots and KDE's) with Xwayland
   xterm foot sway xwayland kwin-wayland dbus-daemon
+  # compositors without the Wayland key protocols (weston; GNOME's mutter, with the real portal
+  # frontend in front of it), and the suite's own remote-desktop portals
+  weston mutter xdg-desktop-portal python3-dbus python3-gi
   # tests and packaging
   imagemagick dpkg-dev file lintian procps desktop-file-utils mandoc groff-base
 )

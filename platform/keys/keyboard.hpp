@@ -19,6 +19,9 @@ class Keyboard {
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
     virtual const char* name() const = 0;
+    // The backend whose keys a watchdog would have to release should this process die (see
+    // keysOutliveProcess): this one, or the one it may hand its keys to.
+    virtual std::string watchdogBackend() const { return name(); }
     // Whether the backend still answers: a round trip where there is one to make, true where
     // there is none.
     virtual bool reachable() { return true; }
@@ -56,20 +59,24 @@ enum class KeyBackend {
     kUinput,           // a kernel virtual keyboard; works under every desktop, needs the udev rule
     kVirtualKeyboard,  // zwp_virtual_keyboard_v1 of wlroots compositors
     kFakeInput,        // KDE Plasma's org_kde_kwin_fake_input
+    kPortal,           // the desktop's remote-desktop portal (GNOME, KDE Plasma), with consent
 };
 
 // The backends to try, in order. The session's kind is only a hint, which can be wrong (a stray
 // WAYLAND_DISPLAY, a wrong XDG_SESSION_TYPE), so what it hints at comes first and the rest
 // follow: X11: XTest, uinput, virtual keyboard, fake input; Wayland: virtual keyboard, fake
-// input, uinput, then XTest into Xwayland, which reaches X11 applications only. XTest is left
-// out without DISPLAY, the Wayland ones without WAYLAND_DISPLAY.
+// input, uinput, the remote-desktop portal (which asks the user), then XTest into Xwayland,
+// which reaches X11 applications only. XTest is left out without DISPLAY, the Wayland protocols
+// without WAYLAND_DISPLAY.
 std::vector<KeyBackend> keyBackendOrder(const char* display, const char* waylandDisplay,
                                         const char* sessionType);
 
 // The backend's name in messages ("XTest", "uinput", ...).
 const char* keyBackendName(KeyBackend backend);
 
-// Opens the first backend of keyBackendOrder() for this process's environment that works.
+// Opens the first backend of keyBackendOrder() for this process's environment that works. The
+// portal's answer comes later, so the backend after it is opened too, to take over should the
+// user refuse.
 KeyboardChoice openKeyboard();
 
 }  // namespace camsteer

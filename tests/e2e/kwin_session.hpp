@@ -79,13 +79,7 @@ class KwinSession : public WaylandSession {
     }
     ~KwinSession() {
         // KWin ends its clients and its Xwayland; then the bus goes.
-        for (std::unique_ptr<Process>* process : {&kwin_, &bus_}) {
-            if (*process) {
-                (*process)->signal(SIGTERM);
-                (*process)->wait(10s);
-                process->reset();
-            }
-        }
+        stopInOrder({&kwin_, &bus_});
     }
     KwinSession(const KwinSession&) = delete;
     KwinSession& operator=(const KwinSession&) = delete;

@@ -18,7 +18,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -251,6 +253,17 @@ class Process {
     std::string outPath_;
     std::string errPath_;
 };
+
+// Ends each running process in turn with SIGTERM, waiting for it (bounded), and forgets it.
+inline void stopInOrder(std::initializer_list<std::unique_ptr<Process>*> processes) {
+    for (std::unique_ptr<Process>* process : processes) {
+        if (*process) {
+            (*process)->signal(SIGTERM);
+            (*process)->wait(10s);
+            process->reset();
+        }
+    }
+}
 
 // Runs a program to its end (bounded); the status is nullopt if it did not end.
 struct Finished {

@@ -60,6 +60,9 @@ class TerminalBed {
     // The steering keys the X server holds down, where the bed has an X server of its own to
     // ask (with the suite's connection open, so the server does not reset meanwhile).
     virtual std::optional<std::vector<std::string>> keysDown() { return std::nullopt; }
+    // Waits, once the program has ended, until the bed's desktop has let go of its keys where
+    // the bed can tell (a chain of several processes may take a while on a loaded machine).
+    virtual void awaitRelease() {}
 
     // What the keys typed so far, as cat -v shows it.
     std::string typed() const { return readFile(out_); }
@@ -120,16 +123,18 @@ class XtermOnXvfb : public TerminalBed {
 
     std::optional<std::vector<std::string>> keysDown() override { return steeringKeysDown(*x_); }
 
-  private:
-    static constexpr const char* kTitle = "camsteer-receiver";
+  protected:
     // A desktop session's variables: the display, and a runtime folder (the test's own, so
     // that nothing the program keeps there outlives the test).
-    EnvChanges env() const {
+    virtual EnvChanges env() const {
         EnvChanges env = sessionEnv(xvfb_->display());
         env["XDG_RUNTIME_DIR"] = runtimeDir_;
         return env;
     }
+    const std::string& display() const { return xvfb_->display(); }
 
+  private:
+    static constexpr const char* kTitle = "camsteer-receiver";
     std::string runtimeDir_;
 
     // Destroyed in reverse: the terminal, then the suite's connection, then the server.

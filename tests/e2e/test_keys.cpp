@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "harness.hpp"
-#include "receivers.hpp"
+#include "portal_beds.hpp"
 
 namespace camsteer::e2e {
 namespace {
@@ -160,6 +160,14 @@ const Bed kBeds[] = {
     // The program sees only the X display, as an X11 program would.
     {"XtermOnXwaylandXOnly", "XTest", [] { return xtermOnXwayland(true); }},
     {"XtermOnKwin", "KDE fake input", [] { return std::unique_ptr<TerminalBed>(new XtermOnKwin); }},
+    // The user takes a few seconds over the dialog: the ball is held by then.
+    {"XtermViaPortal", "the desktop's remote-desktop portal",
+     [] {
+         return std::unique_ptr<TerminalBed>(new XtermViaPortal({2, "grant", 3.0}));
+     }},
+    // GNOME's chain: the real portal frontend in front of mutter, granted at once.
+    {"FootOnMutter", "the desktop's remote-desktop portal",
+     [] { return std::unique_ptr<TerminalBed>(new FootOnMutter); }},
     // Last: run with one cell only (below).
     {"FootOnSwayBallFromTheFirstFrame", "the virtual-keyboard protocol",
      [] { return footOnSway(); }, 0},
@@ -232,6 +240,7 @@ TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
     // Nothing stays held: a held key would go on repeating into the terminal. A killed program
     // releases nothing itself; the compositor (or the watchdog) does once it sees the program
     // gone, so a repeat may still slip in: the typing must settle first.
+    receiver->awaitRelease();
     std::string atEnd = receiver->typed();
     pollUntil(
         [&] {

@@ -22,7 +22,7 @@ check "Architecture is the machine's" test "$(field Architecture)" = "$(dpkg --p
 depends=$(field Depends)
 echo "     Depends: $depends"
 for library in libopencv-core libopencv-highgui libopencv-imgproc libopencv-imgcodecs \
-    libopencv-videoio libevdev libxtst libx11; do
+    libopencv-videoio libevdev libxtst libx11 libsystemd0; do
     check "Depends names $library" grep -qE "(^|, )${library}[-0-9]*( |,|$)" <<<"$depends"
 done
 check "the Description has a synopsis and a long text" \

@@ -2,6 +2,7 @@
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
@@ -11,6 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +28,7 @@
 #include "platform/keys/keyboard_uinput.hpp"
 #include "platform/keys/keyboard_wayland.hpp"
 #include "platform/keys/keyboard_xtest.hpp"
+#include "platform/keys/portal_token.hpp"
 #include "tests/common/xvfb.hpp"
 #include "tests/unit/test_support.hpp"
 
@@ -245,7 +249,8 @@ TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
 
 // The session's kind from the environment, and the backends tried for it: what the session
 // hints at first, then the rest; XTest only with DISPLAY, the Wayland ones only with
-// WAYLAND_DISPLAY. Letters: X XTest, U uinput, V virtual keyboard, F fake input.
+// WAYLAND_DISPLAY. Letters: X XTest, U uinput, V virtual keyboard, F fake input, P the
+// remote-desktop portal.
 TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
     struct Case {
         const char* display;
@@ -257,10 +262,10 @@ TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
     const Case cases[] = {
         {":0", nullptr, nullptr, SessionKind::kX11, "XU"},
         {":0", "", "", SessionKind::kX11, "XU"},
-        {":0", "wayland-0", nullptr, SessionKind::kWayland, "VFUX"},  // Xwayland's DISPLAY
-        {nullptr, "wayland-0", nullptr, SessionKind::kWayland, "VFU"},
+        {":0", "wayland-0", nullptr, SessionKind::kWayland, "VFUPX"},  // Xwayland's DISPLAY
+        {nullptr, "wayland-0", nullptr, SessionKind::kWayland, "VFUP"},
         {":0", "wayland-0", "x11", SessionKind::kX11, "XUVF"},
-        {":0", nullptr, "wayland", SessionKind::kWayland, "UX"},
+        {":0", nullptr, "wayland", SessionKind::kWayland, "UPX"},
         {nullptr, "wayland-0", "x11", SessionKind::kX11, "UVF"},
         {":0", nullptr, "tty", SessionKind::kX11, "XU"},
         {nullptr, nullptr, nullptr, SessionKind::kNone, "U"},
@@ -272,13 +277,15 @@ TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
         EXPECT_EQ(classifySession(c.display, c.wayland, c.sessionType), c.expected);
         std::string order;
         for (KeyBackend backend : keyBackendOrder(c.display, c.wayland, c.sessionType)) {
-            order += "XUVF"[static_cast<int>(backend)];
+            order += "XUVFP"[static_cast<int>(backend)];
         }
         EXPECT_EQ(order, c.order);
     }
     // The backends whose keys stay down after their client is gone get a watchdog.
-    for (KeyBackend backend : {KeyBackend::kXTest, KeyBackend::kUinput,
-                               KeyBackend::kVirtualKeyboard, KeyBackend::kFakeInput}) {
+    // The portal's keys go with its session, which the portal closes with the connection.
+    for (KeyBackend backend :
+         {KeyBackend::kXTest, KeyBackend::kUinput, KeyBackend::kVirtualKeyboard,
+          KeyBackend::kFakeInput, KeyBackend::kPortal}) {
         EXPECT_EQ(keysOutliveProcess(keyBackendName(backend)),
                   backend == KeyBackend::kXTest || backend == KeyBackend::kFakeInput)
             << keyBackendName(backend);
@@ -445,6 +452,66 @@ class EnvOverride {
   private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
+
+// Where the portal's consent is kept, and that keeping it replaces the old one in one step,
+// privately, and reads back only what could be a token.
+TEST(RestoreToken, KeptPrivatelyReplacedAndReadBack) {
+    struct Where {
+        const char* state;
+        const char* home;
+        const char* path;
+    };
+    const Where wheres[] = {
+        {"/s", "/h", "/s/camsteer/portal-restore-token"},
+        {nullptr, "/h", "/h/.local/state/camsteer/portal-restore-token"},
+        {"relative", "/h", "/h/.local/state/camsteer/portal-restore-token"},
+        {nullptr, nullptr, ""},
+    };
+    for (const Where& w : wheres) {
+        EnvOverride env{{"XDG_STATE_HOME", w.state}, {"HOME", w.home}};
+        EXPECT_EQ(restoreTokenPath(), w.path) << (w.state ? w.state : "-");
+    }
+
+    char pattern[] = "/tmp/camsteer-token-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string path = std::string(pattern) + "/state/camsteer/portal-restore-token";
+    std::string why;
+    const auto mode = [](const std::string& file) {
+        struct stat info {};
+        return stat(file.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 0777) : -1;
+    };
+    // Each step: keep `token` (nullptr: write `text` as another program might), then read.
+    struct Step {
+        const char* token;
+        const char* text;
+        bool kept;
+        const char* read;
+    };
+    const Step steps[] = {
+        {"0f1e2d3c-aaaa", nullptr, true, "0f1e2d3c-aaaa"},
+        {"second", nullptr, true, "second"},
+        {"two words", nullptr, false, "second"},
+        {nullptr, "two words\n", true, ""},
+        {nullptr, "\n", true, ""},
+        {"", nullptr, true, ""},  // no token: none is kept
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.token ? step.token : step.text);
+        if (step.token != nullptr) {
+            EXPECT_EQ(keepRestoreToken(path, step.token, &why), step.kept) << why;
+        } else {
+            std::ofstream(path) << step.text;
+        }
+        EXPECT_EQ(readRestoreToken(path), step.read);
+        if (step.token != nullptr && step.token[0] != '\0') {
+            EXPECT_EQ(mode(path), 0600);
+        }
+    }
+    EXPECT_EQ(mode(path), -1) << "an empty token leaves a file behind";
+    EXPECT_EQ(mode(path + ".new"), -1);
+    EXPECT_EQ(mode(std::string(pattern) + "/state/camsteer"), 0700);
+    std::filesystem::remove_all(pattern);
+}
 
 // An X client window that has the input focus and reports key events.
 class FocusedWindow {
@@ -637,7 +704,8 @@ TEST_F(XTestKeyboardTest, OpenKeyboardFallsBackAcrossWrongHints) {
                      (c.wayland ? c.wayland : "-") + " " + (c.sessionType ? c.sessionType : "-"));
         EnvOverride env{{"DISPLAY", c.display},
                         {"WAYLAND_DISPLAY", c.wayland},
-                        {"XDG_SESSION_TYPE", c.sessionType}};
+                        {"XDG_SESSION_TYPE", c.sessionType},
+                        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/camsteer-bus"}};
         // What should happen: the first backend of the order that can work here opens.
         std::vector<std::string> failed;
         std::string chosen;

@@ -7,10 +7,10 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "app/failure_notice.hpp"
-#include "app/key_release_guard.hpp"
 #include "app/reference_picture.hpp"
-#include "app/teach.hpp"
+#include "app/session/signals.hpp"
+#include "app/ui/failure_notice.hpp"
+#include "app/ui/teach.hpp"
 
 #ifndef CAMSTEER_VERSION
 #define CAMSTEER_VERSION "unknown"

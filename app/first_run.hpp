@@ -5,7 +5,8 @@
 
 #include "app/options.hpp"
 #include "app/shell.hpp"
-#include "platform/capture.hpp"
+#include "platform/camera/camera_list.hpp"
+#include "platform/camera/frame_sources.hpp"
 
 namespace camsteer {
 
@@ -25,7 +26,7 @@ std::unique_ptr<FrameSource> frameSourceFor(const CommandLine& line, const Shell
 // each taught picture is also saved to the learn path and named on standard error.
 void installTeaching(ShellState& shell, const CommandLine& line, const ShellOptions& options);
 
-// Key loop, every turn: when a selection's clean frame has come, its pixels become the
+// Window loop, every turn: when a selection's clean frame has come, its pixels become the
 // reference, the hue model is rebuilt and shown, and (with --learn) the picture is saved.
 void adoptTaughtReference(ShellState& shell);
 

@@ -1,13 +1,9 @@
 #include "app/shell.hpp"
-#include "platform/key_watchdog.hpp"
 
 // camsteer steers with keys; camsteer_d (built with CAMSTEER_NO_KEYS) tracks and shows the same
 // but never opens a key backend, for trying settings without touching the focused program.
-int main(int argc, char** argv) {
-    int status = 0;
-    if (camsteer::runKeyWatchdogIfAsked(argc, argv, status)) {
-        return status;
-    }
+// camsteer's entry (entry.cpp) calls camsteer_main; camsteer_d is one executable.
+extern "C" __attribute__((visibility("default"))) int camsteer_main(int argc, char** argv) {
     camsteer::ShellOptions options;
 #ifdef CAMSTEER_NO_KEYS
     options.programName = "camsteer_d";
@@ -18,3 +14,9 @@ int main(int argc, char** argv) {
 #endif
     return camsteer::runShell(options, argc, argv);
 }
+
+#ifdef CAMSTEER_NO_KEYS
+int main(int argc, char** argv) {
+    return camsteer_main(argc, argv);
+}
+#endif

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "app/shell.hpp"
-#include "platform/program_name.hpp"
+#include "platform/process/program_name.hpp"
 
 namespace camsteer {
 

@@ -8,10 +8,10 @@
 
 #include <opencv2/core.hpp>
 
-#include "app/direction_display.hpp"
-#include "app/mailbox.hpp"
-#include "app/settings_panel.hpp"
-#include "app/teach.hpp"
+#include "app/ui/direction_display.hpp"
+#include "app/ui/mailbox.hpp"
+#include "app/ui/settings_panel.hpp"
+#include "app/ui/teach.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -69,7 +69,7 @@ struct ShellOptions {
 // One line on standard error, prefixed with the running program's name.
 void diagnose(const ShellOptions& options, const std::string& what);
 
-// The whole program: start-up, key loop, shutdown. Returns the exit status.
+// The whole program: start-up, window loop, shutdown. Returns the exit status.
 int runShell(const ShellOptions& options, int argc, char** argv);
 
 }  // namespace camsteer

@@ -5,18 +5,19 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
 
-#include "app/arrow_set.hpp"
-#include "app/display_check.hpp"
 #include "app/first_run.hpp"
-#include "app/instance_lock.hpp"
-#include "app/key_loop.hpp"
-#include "app/key_release_guard.hpp"
-#include "app/run_watch.hpp"
+#include "app/session/display_probe.hpp"
+#include "app/session/exit_hook.hpp"
+#include "app/session/instance_lock.hpp"
+#include "app/session/run_watch.hpp"
+#include "app/session/signals.hpp"
+#include "app/session/toolkit_platform.hpp"
 #include "app/shell.hpp"
-#include "app/toolkit_platform.hpp"
-#include "platform/held_keys.hpp"
-#include "platform/key_watchdog.hpp"
-#include "platform/program_name.hpp"
+#include "app/ui/arrow_set.hpp"
+#include "app/window_loop.hpp"
+#include "platform/keys/held_keys.hpp"
+#include "platform/keys/key_watchdog.hpp"
+#include "platform/process/program_name.hpp"
 
 namespace camsteer {
 
@@ -75,7 +76,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
             }
         }
     }
-    tracker.setHeldKeys(keys.get());
+    tracker.setKeySink(keys.get());
     tracker.sendKeysEnabled = true;
     return keys;
 }
@@ -109,7 +110,7 @@ void configureCapture(ShellState& shell, const CommandLine& line, Capture& captu
     });
 }
 
-// After the key loop: says why the run ended when that was a fault, releases the keys, closes
+// After the window loop: says why the run ended when that was a fault, releases the keys, closes
 // the windows and frees the pictures. Returns the exit status.
 int shutDown(ShellState& shell, const ShellOptions& options, const CommandLine& line,
              const Capture& capture, CaptureRun& running) {
@@ -139,7 +140,7 @@ int shutDown(ShellState& shell, const ShellOptions& options, const CommandLine& 
     return status;
 }
 
-// The start-up steps in order, the key loop, then shutdown.
+// The start-up steps in order, the window loop, then shutdown.
 int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     shell.captureWidth = 320;
     shell.captureHeight = 240;
@@ -199,10 +200,10 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     CaptureRun running(capture, keys.get());
     // Watching before the first frame can press a key: Ctrl-Z then always finds it.
-    RunWatch watch(capture, keys.get(), kMainWindow);
+    RunWatch watch(capture, keys.get(), kMainWindow, watchdog.get());
     capture.start();
 
-    runKeyLoop(shell, capture);
+    runWindowLoop(shell, capture);
     return shutDown(shell, options, line, capture, running);
 }
 

@@ -29,11 +29,11 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/arrow_set.hpp"
 #include "app/shell.hpp"
-#include "platform/capture.hpp"
-#include "platform/held_keys.hpp"
-#include "platform/keyboard.hpp"
+#include "app/ui/arrow_set.hpp"
+#include "platform/camera/capture.hpp"
+#include "platform/keys/held_keys.hpp"
+#include "platform/keys/keyboard.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -313,7 +313,7 @@ void BM_FrameToKey(benchmark::State& state) {
     auto stamping = std::make_unique<StampingKeyboard>(source);
     StampingKeyboard& keyboard = *stamping;
     HeldKeys keys(std::move(stamping));
-    shell->tracker->setHeldKeys(&keys);
+    shell->tracker->setKeySink(&keys);
     shell->tracker->sendKeysEnabled = true;
 
     Capture capture;

@@ -1,6 +1,7 @@
 # Installation as a desktop program (cmake --install) and the Debian package (cpack -G DEB).
 #
 #   bin/camsteer, camsteer_d, camsteer_replay
+#   lib/camsteer/camsteer_programs.so     what camsteer and camsteer_replay load
 #   share/camsteer/images/                 arrow pictures and sample reference pictures
 #   lib/udev/rules.d/60-camsteer-uinput.rules
 #   share/applications/camsteer.desktop    starts camsteer learning the object from the camera
@@ -18,6 +19,8 @@ set(camsteer_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/camsteer)
 set(camsteer_man1_dir ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(TARGETS camsteer camsteer_d camsteer_replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# What camsteer and camsteer_replay load (app/entry.cpp finds it from their folder).
+install(TARGETS camsteer_programs LIBRARY DESTINATION lib/camsteer)
 
 install(FILES
     images/arrow_back.bmp

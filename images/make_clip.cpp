@@ -4,9 +4,11 @@
 //   camsteer_make_clip OUT.avi demo
 //   camsteer_make_clip OUT.avi hold CX CY RADIUS FRAMES [FPS [EMPTY]]
 //   camsteer_make_clip OUT.avi size W H FRAMES
+//   camsteer_make_clip OUT.avi use|cells|near|far|absent
 //
 // Coordinates are those of the stored picture (top-down, not mirrored). EMPTY frames without
 // the ball come first, so a test can put the key receiver in place before the ball appears.
+// The clip of use and its segment kinds are described in clip_paths.hpp.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -21,9 +23,13 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "images/clip_paths.hpp"
 #include "images/palette.hpp"
 
 namespace {
+
+using camsteer::images::demoPath;
+using camsteer::images::framesOf;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
@@ -31,17 +37,7 @@ constexpr int kDefaultFps = 15;
 
 const char kUsage[] =
     "usage: camsteer_make_clip OUT.avi demo | OUT.avi hold CX CY RADIUS FRAMES [FPS [EMPTY]] | "
-    "OUT.avi size W H FRAMES";
-
-// One step of a ball path: glide to (x, y, r) over `move` frames, then stay
-// for `hold` frames.
-struct Key {
-    double x;
-    double y;
-    double r;
-    int move;
-    int hold;
-};
+    "OUT.avi size W H FRAMES | OUT.avi use|cells|near|far|absent";
 
 // Grey with a gentle gradient and a faint cool tint; saturation stays far
 // below what the colour mask accepts.
@@ -87,46 +83,6 @@ void drawBall(cv::Mat& img, cv::Point2d c, double r) {
             }
         }
     }
-}
-
-// The demo path. The program mirrors the camera picture, so the left column of
-// the clip is the right column on screen; the tour covers all nine cells
-// either way. Cell centres of a 320 x 240 picture are x = 53, 160, 267 and
-// y = 40, 120, 200. The tour radius covers about 14 % of the picture, between
-// the near (r 88, about 32 %) and far (r 41, about 7 %) sizes.
-std::vector<Key> demoPath() {
-    const double l = 53, cx = 160, r = 267, t = 40, cy = 120, b = 200;
-    const double ball = 58, nearR = 88, farR = 41;
-    const int move = 5, hold = 8;
-    return {
-        {cx, cy, ball, 0, 8},       {cx, t, ball, move, hold}, {r, t, ball, move, hold},
-        {r, cy, ball, move, hold},  {r, b, ball, move, hold},  {cx, b, ball, move, hold},
-        {l, b, ball, move, hold},   {l, cy, ball, move, hold}, {l, t, ball, move, hold},
-        {cx, cy, ball, move, hold}, {cx, cy, nearR, 8, 14},    {cx, cy, farR, 12, 14},
-        {cx, cy, ball, 8, 6},
-    };
-}
-
-double smoothstep(double u) {
-    return u * u * (3 - 2 * u);
-}
-
-// Expands a path into one (x, y, r) per frame.
-std::vector<cv::Point3d> framesOf(const std::vector<Key>& path) {
-    std::vector<cv::Point3d> out;
-    cv::Point3d prev(path.front().x, path.front().y, path.front().r);
-    for (const Key& k : path) {
-        const cv::Point3d next(k.x, k.y, k.r);
-        for (int i = 1; i <= k.move; ++i) {
-            const double u = smoothstep(static_cast<double>(i) / k.move);
-            out.push_back(prev + u * (next - prev));
-        }
-        for (int i = 0; i < k.hold; ++i) {
-            out.push_back(next);
-        }
-        prev = next;
-    }
-    return out;
 }
 
 bool parseInt(const char* text, long lo, long hi, int& out) {
@@ -207,6 +163,15 @@ int main(int argc, char** argv) {
             return 2;
         }
         return writeClip(out, {kWidth, kHeight}, kDefaultFps, framesOf(demoPath()));
+    }
+    if (camsteer::images::isUseKind(mode)) {
+        if (argc != 3) {
+            std::fprintf(stderr, "camsteer_make_clip: %s takes no further arguments; %s\n",
+                         mode.c_str(), kUsage);
+            return 2;
+        }
+        return writeClip(out, {kWidth, kHeight}, camsteer::images::kUseFps,
+                         camsteer::images::useFrames(mode));
     }
     if (mode == "hold") {
         if (argc < 7 || argc > 9) {

@@ -5,9 +5,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "tracker/frame_passes.hpp"
-#include "tracker/hsv_lookup.hpp"
-#include "tracker/hue_to_bgr.hpp"
+#include "tracker/passes/frame_passes.hpp"
+#include "tracker/passes/hsv_lookup.hpp"
+#include "tracker/passes/hue_to_bgr.hpp"
 
 namespace camsteer {
 
@@ -207,15 +207,8 @@ void Tracker::sendKeys() {
     if (keys_ == nullptr) {
         return;
     }
-    KeyStates wanted{};
-    wanted[kSteerUp] = directions_.up;
-    wanted[kSteerDown] = directions_.down;
-    wanted[kSteerLeft] = directions_.left;
-    wanted[kSteerRight] = directions_.right;
-    wanted[kSteerForward] = directions_.forward;
-    wanted[kSteerBack] = directions_.back;
     // The held keys pass on only what changed, so a key stays down while its flag stays set.
-    keys_->want(wanted);
+    keys_->want(directions_.keys());
 }
 
 void Tracker::drawGrid(cv::Mat& image, int w, int h) {
@@ -239,8 +232,8 @@ void Tracker::drawOverlay(cv::Mat& frame, bool maskViewNow) {
                              cv::noArray(), 0);
         }
     } else if (tracked_) {
-        cv::drawContours(frame, contours_, largestContour_, directions_.any() ? kGreen : kRed, 2,
-                         cv::LINE_AA, cv::noArray(), 0);
+        // What cv::drawContours draws with thickness 2 and LINE_AA, from recorded segments.
+        outline_.draw(frame, contours_[largestContour_], directions_.any() ? kGreen : kRed);
     }
 
     if (tracked_) {
@@ -276,7 +269,7 @@ std::array<const uchar*, 1> Tracker::workingImageData() const {
     return {backProjection_.data};
 }
 
-void Tracker::setHeldKeys(HeldKeys* keys) {
+void Tracker::setKeySink(KeySink* keys) {
     std::lock_guard<std::mutex> guard(lock_);
     keys_ = keys;
 }

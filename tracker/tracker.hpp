@@ -8,9 +8,10 @@
 
 #include <opencv2/core.hpp>
 
-#include "platform/held_keys.hpp"
-#include "tracker/band_projection.hpp"
-#include "tracker/frame_passes.hpp"
+#include "tracker/key_sink.hpp"
+#include "tracker/passes/band_projection.hpp"
+#include "tracker/passes/frame_passes.hpp"
+#include "tracker/passes/outline.hpp"
 
 namespace camsteer {
 
@@ -24,6 +25,16 @@ struct DirectionFlags {
     bool back = false;
 
     bool any() const { return up || down || left || right || forward || back; }
+    // The keys these flags press.
+    KeySet keys() const {
+        return KeySet()
+            .set(kSteerUp, up)
+            .set(kSteerDown, down)
+            .set(kSteerLeft, left)
+            .set(kSteerRight, right)
+            .set(kSteerForward, forward)
+            .set(kSteerBack, back);
+    }
     bool operator==(const DirectionFlags& o) const {
         return up == o.up && down == o.down && left == o.left && right == o.right &&
                forward == o.forward && back == o.back;
@@ -75,7 +86,7 @@ class Tracker {
 
     // Where each pass's wanted key states go while sendKeysEnabled; null sends nothing. Not
     // owned.
-    void setHeldKeys(HeldKeys* keys);
+    void setKeySink(KeySink* keys);
 
     // Where the per-frame working images keep their pixels: the same from frame to frame
     // once the tracker is made, which a check of steady-state memory relies on.
@@ -127,6 +138,7 @@ class Tracker {
     cv::Mat backProjection_;
     cv::Mat hueModel_;
     PaintedRuns grid_;
+    OutlinePainter outline_;
 
     int width_;
     int height_;
@@ -142,7 +154,7 @@ class Tracker {
     int centreX_;
     int centreY_;
 
-    HeldKeys* keys_ = nullptr;
+    KeySink* keys_ = nullptr;
 };
 
 }  // namespace camsteer

@@ -2,7 +2,11 @@
 // stopped while keys are held, and the X server going away under it. No way may leave a
 // steering key down.
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <random>
+#include <sstream>
 
 #include "harness.hpp"
 
@@ -59,7 +63,9 @@ enum class Way {
     kTerminalStop,
     kMainWindowDestroyed,
     kHangupUnderNohup,
-    kOwnWindowFocused
+    kOwnWindowFocused,
+    kAfterItsWatchdog,  // the key watchdog is killed first, then the program by `signo`
+    kWithItsWatchdog    // both by SIGKILL at once (`kill -9 PROGRAM WATCHDOG`)
 };
 
 struct ExitPath {
@@ -79,6 +85,21 @@ char processState(pid_t pid) {
     const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     const size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+}
+
+// The first child process of `pid` (of any of its threads), or 0.
+pid_t childOf(pid_t pid) {
+    if (DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
+        pid_t child = 0;
+        while (const dirent* task = readdir(tasks)) {
+            std::istringstream children(
+                readFile("/proc/" + std::to_string(pid) + "/task/" + task->d_name + "/children"));
+            child = child != 0 || (children >> child) ? child : 0;
+        }
+        closedir(tasks);
+        return child;
+    }
+    return 0;
 }
 
 class ExitPaths : public ProgramTest, public ::testing::WithParamInterface<ExitPath> {};
@@ -141,6 +162,24 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
                 << "once the focus left, the next frame must press the keys again";
             program->signal(SIGTERM);
             break;
+        case Way::kAfterItsWatchdog:
+        case Way::kWithItsWatchdog: {
+            const pid_t watchdog = childOf(program->pid());
+            ASSERT_GT(watchdog, 0) << "no watchdog runs";
+            if (path.way == Way::kWithItsWatchdog) {
+                program->signal(SIGKILL);
+                kill(watchdog, SIGKILL);
+                break;
+            }
+            kill(watchdog, SIGKILL);
+            EXPECT_TRUE(pollUntil(
+                [&] { return program->err().find("took its place") != std::string::npos; },
+                kStartBound))
+                << "the end of the watchdog went unnoticed; stderr:\n"
+                << program->err();
+            program->signal(path.signo);
+            break;
+        }
         case Way::kMainWindowDestroyed:
             XDestroyWindow(x_->display(), windows.camsteer);
             XSync(x_->display(), False);
@@ -179,6 +218,10 @@ INSTANTIATE_TEST_SUITE_P(
         ExitPath{"Alarm", Way::kSignal, SIGALRM, true, 0},
         ExitPath{"Kill", Way::kSignal, SIGKILL, true, 0},
         ExitPath{"TerminalStop", Way::kTerminalStop, SIGTSTP, false, 128 + SIGTERM},
+        // Uncatchable: the watchdog sees the stop and releases.
+        ExitPath{"Stop", Way::kTerminalStop, SIGSTOP, false, 128 + SIGTERM},
+        ExitPath{"KillAfterItsWatchdog", Way::kAfterItsWatchdog, SIGKILL, true, 0},
+        ExitPath{"KillWithItsWatchdog", Way::kWithItsWatchdog, SIGKILL, true, 0},
         ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
         ExitPath{"OwnWindowFocused", Way::kOwnWindowFocused, SIGTERM, false, 128 + SIGTERM},
         ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM}),
@@ -207,8 +250,12 @@ TEST_P(ServerGone, TheRunEndsWithoutACrash) {
     EXPECT_TRUE(status->exited()) << status->describe() << "\nstderr:\n" << program->err();
     EXPECT_EQ(program->out(), "");
     // Also what the key output and the window toolkit say about the loss names the program.
-    for (const std::string& line : lines(program->err())) {
+    // Each said once, by the program: the keys went with the server, so nothing about a kill.
+    const std::vector<std::string> said = lines(program->err());
+    for (const std::string& line : said) {
         EXPECT_EQ(line.rfind("camsteer_replay: ", 0), 0u) << "stderr:\n" << program->err();
+        EXPECT_EQ(std::count(said.begin(), said.end(), line), 1) << "stderr:\n" << program->err();
+        EXPECT_EQ(line.find("killed"), std::string::npos) << "stderr:\n" << program->err();
     }
 }
 

@@ -53,6 +53,7 @@ expected_files() {
 bin/camsteer
 bin/camsteer_d
 bin/camsteer_replay
+lib/camsteer/camsteer_programs.so
 lib/udev/rules.d/60-camsteer-uinput.rules
 share/applications/camsteer.desktop
 share/camsteer/images/arrow_back.bmp

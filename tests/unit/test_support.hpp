@@ -7,7 +7,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/keyboard.hpp"
+#include "platform/keys/keyboard.hpp"
 
 namespace camsteer::testing {
 

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tracker/key_sink.hpp"
+
+namespace camsteer {
+
+// System-wide keystroke injection. One instance is used from one thread at a time
+// (the capture thread while frames run, the main thread at shutdown).
+class Keyboard {
+  public:
+    virtual ~Keyboard() = default;
+    // Queues a press (down) or release of one key of the vocabulary; other codes are ignored.
+    virtual void key(int virtualKey, bool down) = 0;
+    // Delivers what was queued since the last flush.
+    virtual void flush() = 0;
+    // Short backend name for messages ("uinput", "XTest").
+    virtual const char* name() const = 0;
+    // Whether the backend still answers: a round trip where there is one to make, true where
+    // there is none.
+    virtual bool reachable() { return true; }
+    // Queues a press (down) or release of each steering key in `set`, in steering order.
+    void keys(KeySet set, bool down);
+    // Releases the six steering keys and flushes; safe to call any number of times.
+    void releaseAll();
+};
+
+// What choosing a backend at start-up gave: the keyboard and the line that names it
+// ("key output via XTest"), or none and one line per backend tried saying why it could not be
+// opened and how to fix that.
+struct KeyboardChoice {
+    std::unique_ptr<Keyboard> keyboard;
+    std::string inUse;
+    std::vector<std::string> failures;
+};
+
+// The kind of desktop session the environment hints at.
+enum class SessionKind {
+    kX11,
+    kWayland,
+    kNone,  // no display at all
+};
+
+// Classifies a session from the values of DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE
+// (nullptr or empty: not set). XDG_SESSION_TYPE "x11" or "wayland" decides; otherwise a set
+// WAYLAND_DISPLAY means Wayland, else a set DISPLAY means X11.
+SessionKind classifySession(const char* display, const char* waylandDisplay,
+                            const char* sessionType);
+
+// The ways keys can be put into the session.
+enum class KeyBackend {
+    kXTest,            // the X server's XTEST extension
+    kUinput,           // a kernel virtual keyboard; works under every desktop, needs the udev rule
+    kVirtualKeyboard,  // zwp_virtual_keyboard_v1 of wlroots compositors
+    kFakeInput,        // KDE Plasma's org_kde_kwin_fake_input
+};
+
+// The backends to try, in order. The session's kind is only a hint, which can be wrong (a stray
+// WAYLAND_DISPLAY, a wrong XDG_SESSION_TYPE), so what it hints at comes first and the rest
+// follow: X11: XTest, uinput, virtual keyboard, fake input; Wayland: virtual keyboard, fake
+// input, uinput, then XTest into Xwayland, which reaches X11 applications only. XTest is left
+// out without DISPLAY, the Wayland ones without WAYLAND_DISPLAY.
+std::vector<KeyBackend> keyBackendOrder(const char* display, const char* waylandDisplay,
+                                        const char* sessionType);
+
+// The backend's name in messages ("XTest", "uinput", ...).
+const char* keyBackendName(KeyBackend backend);
+
+// Opens the first backend of keyBackendOrder() for this process's environment that works.
+KeyboardChoice openKeyboard();
+
+}  // namespace camsteer

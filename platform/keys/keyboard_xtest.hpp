@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "platform/keys/keyboard.hpp"
+
+struct _XDisplay;  // Xlib's Display; kept out of this header so X macros do not leak
+
+namespace camsteer {
+
+// The X keysym (XK_Up, ...) of a virtual key of the vocabulary, or 0 (NoSymbol) for any
+// other code.
+unsigned long xtestKeysym(int virtualKey);
+
+struct XTestConnectionState;
+
+// Key output through the XTEST extension on a connection of its own, so the window toolkit's
+// connection is never touched from the capture thread.
+//
+// X errors never end the process: protocol errors on this connection are counted and
+// ignored; losing the connection (the X server went away) marks the backend dead, after which
+// key() and flush() do nothing.
+class XTestKeyboard final : public Keyboard {
+  public:
+    ~XTestKeyboard() override;  // closes the connection
+    XTestKeyboard(const XTestKeyboard&) = delete;
+    XTestKeyboard& operator=(const XTestKeyboard&) = delete;
+
+    void key(int virtualKey, bool down) override;
+    void flush() override;
+    const char* name() const override { return "XTest"; }
+    bool reachable() override;
+
+    // True once the connection to the X server was lost.
+    bool connectionLost() const;
+    // Number of X protocol errors reported on this connection.
+    unsigned long protocolErrors() const;
+    // The connection itself, for tests and diagnostics.
+    _XDisplay* display() const { return display_; }
+
+  private:
+    friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason);
+    XTestKeyboard(_XDisplay* display, std::unique_ptr<XTestConnectionState> state,
+                  const std::array<unsigned char, kSteeringKeyCount>& keycodes);
+
+    _XDisplay* display_;
+    std::unique_ptr<XTestConnectionState> state_;
+    std::array<unsigned char, kSteeringKeyCount> keycodes_;  // per steering key; 0: not sendable
+};
+
+// Opens its own connection to the X display named by DISPLAY and checks for XTEST. On failure
+// returns nullptr and sets *reason to what failed and how to fix it. A steering key missing
+// from the server's keyboard map is skipped and reported once on standard error.
+std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason);
+
+}  // namespace camsteer

@@ -1,0 +1,681 @@
+#include <fcntl.h>
+#include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/keys/held_keys.hpp"
+#include "platform/keys/key_watchdog.hpp"
+#include "platform/keys/keyboard.hpp"
+#include "platform/keys/keyboard_uinput.hpp"
+#include "platform/keys/keyboard_wayland.hpp"
+#include "platform/keys/keyboard_xtest.hpp"
+#include "tests/common/xvfb.hpp"
+#include "tests/unit/test_support.hpp"
+
+// Last: Xlib's macros (None, Bool, Status, ...) must not meet the headers above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace camsteer {
+namespace {
+
+using test::Xvfb;
+
+// The X server of these tests. -noreset: by default the server resets when its last client
+// leaves and refuses new connections meanwhile, which would fail a test that reconnects.
+constexpr const char* kXvfbScreen = "640x480x24";
+const std::vector<std::string> kXvfbArgs = {"-noreset"};
+
+constexpr auto kEventBound = std::chrono::seconds(5);  // generous; not a timing check
+
+struct Event {
+    int type;
+    int code;
+    int value;
+    bool operator==(const Event& o) const {
+        return type == o.type && code == o.code && value == o.value;
+    }
+};
+std::ostream& operator<<(std::ostream& os, const Event& e) {
+    return os << "{" << e.type << "," << e.code << "," << e.value << "}";
+}
+const Event kSyn{EV_SYN, SYN_REPORT, 0};
+
+// A pipe whose read end does not block, standing in for the uinput device.
+class EventPipe {
+  public:
+    EventPipe() { EXPECT_EQ(pipe2(fds_, O_NONBLOCK | O_CLOEXEC), 0); }
+    ~EventPipe() {
+        close(fds_[0]);
+        close(fds_[1]);
+    }
+    int writeEnd() const { return fds_[1]; }
+    int readEnd() const { return fds_[0]; }
+    std::vector<Event> drain() const {
+        std::vector<Event> events;
+        input_event raw{};
+        while (read(fds_[0], &raw, sizeof raw) == static_cast<ssize_t>(sizeof raw)) {
+            events.push_back({raw.type, raw.code, raw.value});
+        }
+        return events;
+    }
+
+  private:
+    int fds_[2] = {-1, -1};
+};
+
+TEST(UinputEventWriter, WritesOneFrameThenOneSynReport) {
+    EventPipe pipe;
+    UinputEventWriter writer(pipe.writeEnd());
+    const std::vector<std::pair<int, bool>> frame = {{KEY_UP, true},     {KEY_DOWN, false},
+                                                     {KEY_LEFT, true},   {KEY_RIGHT, false},
+                                                     {KEY_KPPLUS, true}, {KEY_KPPLUS, true}};
+    for (const auto& [code, down] : frame) {
+        writer.key(code, down);
+    }
+    EXPECT_TRUE(pipe.drain().empty()) << "key() only queues";
+    EXPECT_TRUE(writer.flush());
+    // Written as asked: a second press stays a press (value 1, never the repeat value 2).
+    const std::vector<Event> expected = {{EV_KEY, KEY_UP, 1},
+                                         {EV_KEY, KEY_DOWN, 0},
+                                         {EV_KEY, KEY_LEFT, 1},
+                                         {EV_KEY, KEY_RIGHT, 0},
+                                         {EV_KEY, KEY_KPPLUS, 1},
+                                         {EV_KEY, KEY_KPPLUS, 1},
+                                         kSyn};
+    EXPECT_EQ(pipe.drain(), expected);
+    EXPECT_TRUE(writer.flush());
+    EXPECT_TRUE(pipe.drain().empty()) << "a flush with nothing queued writes nothing";
+}
+
+TEST(UinputEventWriter, ReportsAFailedWriteAndDropsTheQueue) {
+    EventPipe pipe;
+    UinputEventWriter writer(pipe.readEnd());  // not writable: EBADF
+    writer.key(KEY_UP, true);
+    EXPECT_FALSE(writer.flush());
+    EXPECT_EQ(writer.lastError(), EBADF);
+    EXPECT_EQ(writer.queued(), 0u);
+}
+
+TEST(UinputKeyboard, ReleaseAllWritesSixReleasesAndOneSyn) {
+    EventPipe pipe;
+    UinputKeyboard keyboard(pipe.writeEnd());
+    keyboard.releaseAll();
+    const std::vector<Event> expected = {{EV_KEY, KEY_UP, 0},
+                                         {EV_KEY, KEY_DOWN, 0},
+                                         {EV_KEY, KEY_LEFT, 0},
+                                         {EV_KEY, KEY_RIGHT, 0},
+                                         {EV_KEY, KEY_KPPLUS, 0},
+                                         {EV_KEY, KEY_KPMINUS, 0},
+                                         kSyn};
+    EXPECT_EQ(pipe.drain(), expected);
+}
+
+// Both backends' key maps, and what the uinput one writes for each code.
+TEST(KeyMapping, MapsTheVocabularyAndIgnoresOtherCodes) {
+    struct Case {
+        int virtualKey;
+        int evdevCode;         // 0: not sent
+        unsigned long keysym;  // NoSymbol: not sent
+    };
+    const Case cases[] = {
+        {kVkUp, KEY_UP, XK_Up},
+        {kVkDown, KEY_DOWN, XK_Down},
+        {kVkLeft, KEY_LEFT, XK_Left},
+        {kVkRight, KEY_RIGHT, XK_Right},
+        {kVkAdd, KEY_KPPLUS, XK_KP_Add},
+        {kVkSubtract, KEY_KPMINUS, XK_KP_Subtract},
+        {0, 0, NoSymbol},
+        {36, 0, NoSymbol},
+        {41, 0, NoSymbol},
+        {65, 0, NoSymbol},
+        {108, 0, NoSymbol},
+        {-1, 0, NoSymbol},
+        {KEY_UP, 0, NoSymbol},  // an evdev code is not a virtual key
+    };
+    // The keymap the Wayland backends upload: each evdev code (xkb keycode = evdev + 8) is the
+    // key the X backend sends.
+    std::string reason;
+    const std::string keymapText = steeringKeymap(&reason);
+    ASSERT_FALSE(keymapText.empty()) << reason;
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_keymap* keymap = xkb_keymap_new_from_string(
+        context, keymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    ASSERT_NE(keymap, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("virtual key " + std::to_string(c.virtualKey));
+        EXPECT_EQ(evdevKeyCode(c.virtualKey), c.evdevCode);
+        EXPECT_EQ(xtestKeysym(c.virtualKey), c.keysym);
+        if (c.evdevCode != 0) {
+            const xkb_keysym_t* syms = nullptr;
+            ASSERT_EQ(xkb_keymap_key_get_syms_by_level(keymap, c.evdevCode + 8, 0, 0, &syms), 1);
+            EXPECT_EQ(syms[0], c.keysym);
+        }
+        EventPipe pipe;
+        UinputKeyboard keyboard(pipe.writeEnd());
+        keyboard.key(c.virtualKey, true);
+        keyboard.flush();
+        const std::vector<Event> expected =
+            c.evdevCode == 0 ? std::vector<Event>{}
+                             : std::vector<Event>{{EV_KEY, c.evdevCode, 1}, kSyn};
+        EXPECT_EQ(pipe.drain(), expected);
+    }
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
+}
+
+TEST(UinputKeyboard, FailureReasonsSayWhatFailedAndTheFix) {
+    const std::pair<int, const char*> cases[] = {
+        {ENOENT, "modprobe uinput"},
+        {EACCES, "60-camsteer-uinput.rules"},
+        {EPERM, "60-camsteer-uinput.rules"},
+        {EIO, "dmesg"},
+    };
+    for (const auto& [error, fix] : cases) {
+        const std::string reason = uinputFailureReason(error);
+        EXPECT_NE(reason.find("/dev/uinput"), std::string::npos) << reason;
+        EXPECT_NE(reason.find(std::strerror(error)), std::string::npos) << reason;
+        EXPECT_NE(reason.find(fix), std::string::npos) << reason;
+        EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
+    }
+}
+
+std::optional<Event> nextEvdevEvent(libevdev* device) {
+    const auto deadline = std::chrono::steady_clock::now() + kEventBound;
+    while (std::chrono::steady_clock::now() < deadline) {
+        input_event raw{};
+        if (libevdev_next_event(device, LIBEVDEV_READ_FLAG_NORMAL, &raw) ==
+            LIBEVDEV_READ_STATUS_SUCCESS) {
+            return Event{raw.type, raw.code, raw.value};
+        }
+        pollfd pfd{libevdev_get_fd(device), POLLIN, 0};
+        poll(&pfd, 1, 100);
+    }
+    return std::nullopt;
+}
+
+TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
+    if (access("/dev/uinput", W_OK) != 0) {
+        GTEST_SKIP() << "/dev/uinput is not usable here: " << std::strerror(errno);
+    }
+    std::string reason;
+    auto keyboard = openUinputKeyboard(&reason);
+    ASSERT_NE(keyboard, nullptr) << reason;
+    ASSERT_FALSE(keyboard->devnode().empty());
+    const int fd = open(keyboard->devnode().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << keyboard->devnode() << ": " << std::strerror(errno);
+    libevdev* device = nullptr;
+    ASSERT_EQ(libevdev_new_from_fd(fd, &device), 0);
+    EXPECT_STREQ(libevdev_get_name(device), kUinputDeviceName);
+    for (int code : {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_KPPLUS, KEY_KPMINUS}) {
+        EXPECT_TRUE(libevdev_has_event_code(device, EV_KEY, code)) << code;
+    }
+    EXPECT_FALSE(libevdev_has_event_code(device, EV_KEY, KEY_A));
+    EXPECT_FALSE(libevdev_has_event_type(device, EV_REP));
+
+    keyboard->key(kVkUp, true);
+    keyboard->flush();
+    keyboard->releaseAll();  // the kernel passes on only the release of the key down
+    const std::vector<Event> expected = {{EV_KEY, KEY_UP, 1}, kSyn, {EV_KEY, KEY_UP, 0}, kSyn};
+    for (const Event& want : expected) {
+        const std::optional<Event> got = nextEvdevEvent(device);
+        ASSERT_TRUE(got.has_value()) << "no event within the bound; expected " << want;
+        EXPECT_EQ(*got, want);
+    }
+    libevdev_free(device);
+    close(fd);
+}
+
+// The session's kind from the environment, and the backends tried for it: what the session
+// hints at first, then the rest; XTest only with DISPLAY, the Wayland ones only with
+// WAYLAND_DISPLAY. Letters: X XTest, U uinput, V virtual keyboard, F fake input.
+TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
+    struct Case {
+        const char* display;
+        const char* wayland;
+        const char* sessionType;
+        SessionKind expected;
+        const char* order;
+    };
+    const Case cases[] = {
+        {":0", nullptr, nullptr, SessionKind::kX11, "XU"},
+        {":0", "", "", SessionKind::kX11, "XU"},
+        {":0", "wayland-0", nullptr, SessionKind::kWayland, "VFUX"},  // Xwayland's DISPLAY
+        {nullptr, "wayland-0", nullptr, SessionKind::kWayland, "VFU"},
+        {":0", "wayland-0", "x11", SessionKind::kX11, "XUVF"},
+        {":0", nullptr, "wayland", SessionKind::kWayland, "UX"},
+        {nullptr, "wayland-0", "x11", SessionKind::kX11, "UVF"},
+        {":0", nullptr, "tty", SessionKind::kX11, "XU"},
+        {nullptr, nullptr, nullptr, SessionKind::kNone, "U"},
+        {"", "", "tty", SessionKind::kNone, "U"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " +
+                     (c.wayland ? c.wayland : "-") + " " + (c.sessionType ? c.sessionType : "-"));
+        EXPECT_EQ(classifySession(c.display, c.wayland, c.sessionType), c.expected);
+        std::string order;
+        for (KeyBackend backend : keyBackendOrder(c.display, c.wayland, c.sessionType)) {
+            order += "XUVF"[static_cast<int>(backend)];
+        }
+        EXPECT_EQ(order, c.order);
+    }
+    // The backends whose keys stay down after their client is gone get a watchdog.
+    for (KeyBackend backend : {KeyBackend::kXTest, KeyBackend::kUinput,
+                               KeyBackend::kVirtualKeyboard, KeyBackend::kFakeInput}) {
+        EXPECT_EQ(keysOutliveProcess(keyBackendName(backend)),
+                  backend == KeyBackend::kXTest || backend == KeyBackend::kFakeInput)
+            << keyBackendName(backend);
+    }
+}
+
+// Steering keys as letters, in steering order: Up, Down, Left, Right, Forward (+), Back (-).
+constexpr char kKeyLetters[] = "UDLRFB";
+
+KeySet statesOf(const std::string& letters) {
+    KeySet states;
+    for (char letter : letters) {
+        states.set(static_cast<SteeringKey>(std::string(kKeyLetters).find(letter)));
+    }
+    return states;
+}
+
+// The recorded key events as "+U-L" (press Up, release Left), then "|" per flush.
+std::string keyTrace(const testing::RecordingKeyboard& keyboard) {
+    std::string trace;
+    for (const auto& [virtualKey, down] : keyboard.events) {
+        const size_t i =
+            static_cast<size_t>(std::find(kSteeringKeys.begin(), kSteeringKeys.end(), virtualKey) -
+                                kSteeringKeys.begin());
+        trace += std::string(down ? "+" : "-") + kKeyLetters[i];
+    }
+    return trace + std::string(static_cast<size_t>(keyboard.flushes), '|');
+}
+
+// Frame after frame the tracker asks for a key state; what reaches the backend is the change:
+// a press when a key becomes wanted, a release when it no longer is, releases before presses,
+// one flush per frame that changed something and none otherwise. "*" stands for releaseAll(),
+// "pause" and "resume" for the calls of a stopping and continued process, "focus" and "unfocus"
+// for the program's own window taking and losing the keyboard focus.
+TEST(HeldKeys, PassesOnOnlyTheChanges) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> frames;
+        std::vector<std::string> sent;  // per frame: the events, then "|" if flushed
+        std::string mirror;             // the mirror's bytes as held-set letters, ',' apart
+    };
+    const Case cases[] = {
+        {"corner held: pressed once, never released", {"UL", "UL", "UL"}, {"+U+L|", "", ""}, ",UL"},
+        {"corner entered from above: Left is the later key",
+         {"U", "UL", "UL"},
+         {"+U|", "+L|", ""},
+         ",U,UL"},
+        {"leaving the corner", {"UL", "U", ""}, {"+U+L|", "-L|", "-U|"}, ",UL,U,"},
+        {"jump across: release before press", {"L", "R"}, {"+L|", "-L+R|"}, ",L,LR,R"},
+        {"near, far, neutral", {"F", "B", "", ""}, {"+F|", "-F+B|", "-B|", ""}, ",F,FB,B,"},
+        {"near and far at once", {"FB", "FB"}, {"+F+B|", ""}, ",FB"},
+        {"all six, then none", {"UDLRFB", ""}, {"+U+D+L+R+F+B|", "-U-D-L-R-F-B|"}, ",UDLRFB,"},
+        {"releaseAll forgets: the next frame presses again",
+         {"UL", "*", "UL"},
+         {"+U+L|", "-U-L|", "+U+L|"},
+         ",UL,,UL"},
+        {"releaseAll with nothing down sends nothing", {"*", "", "*"}, {"", "", ""}, ",,"},
+        {"paused: a press is neither sent nor counted, so no release follows it",
+         {"U", "pause", "UL", "*", "", "resume"},
+         {"+U|", "-U|", "", "", "", ""},
+         ",U,,"},
+        {"resumed: a key still wanted is pressed again",
+         {"UL", "pause", "UL", "resume", "UL"},
+         {"+U+L|", "-U-L|", "", "", "+U+L|"},
+         ",UL,,UL"},
+        {"held back for two reasons: keys go out again only when both are over",
+         {"U", "focus", "pause", "resume", "U", "unfocus", "U"},
+         {"+U|", "-U|", "", "", "", "", "+U|"},
+         ",U,,,U"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto recorder = std::make_unique<testing::RecordingKeyboard>();
+        testing::RecordingKeyboard& keyboard = *recorder;
+        int mirror[2];
+        ASSERT_EQ(pipe2(mirror, O_NONBLOCK | O_CLOEXEC), 0);
+        {
+            HeldKeys keys(std::move(recorder));
+            keys.mirrorTo(mirror[1]);
+            for (size_t i = 0; i < c.frames.size(); ++i) {
+                keyboard.events.clear();
+                keyboard.flushes = 0;
+                const std::string& frame = c.frames[i];
+                using Hold = HeldKeys::Hold;
+                frame == "*"         ? keys.releaseAll()
+                : frame == "pause"   ? keys.pause()
+                : frame == "resume"  ? keys.resume()
+                : frame == "focus"   ? keys.pause(Hold::kOwnWindowFocused)
+                : frame == "unfocus" ? keys.resume(Hold::kOwnWindowFocused)
+                                     : keys.want(statesOf(frame));
+                EXPECT_EQ(keyTrace(keyboard), c.sent[i]) << "frame " << i;
+            }
+            keys.mirrorTo(-1);
+        }
+        std::string bytes;
+        unsigned char byte = 0;
+        for (int n = 0; read(mirror[0], &byte, 1) == 1; ++n) {
+            bytes += n == 0 ? "" : ",";
+            for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
+                bytes += (byte >> i & 1u) != 0 ? std::string(1, kKeyLetters[i]) : "";
+            }
+        }
+        EXPECT_EQ(bytes, c.mirror);
+        close(mirror[0]);
+        close(mirror[1]);
+    }
+}
+
+// The mirror must never stall or end the process: a reader that stopped reading or is gone.
+TEST(HeldKeys, AStuckOrGoneMirrorReaderIsIgnored) {
+    HeldKeys keys(std::make_unique<testing::RecordingKeyboard>());
+    int mirror[2];
+    ASSERT_EQ(pipe2(mirror, O_CLOEXEC), 0);  // blocking, as a caller may hand it over
+    keys.mirrorTo(mirror[1]);
+    for (int i = 0; i < 100000; ++i) {  // more than the pipe holds
+        keys.want(statesOf(i % 2 == 0 ? "U" : ""));
+    }
+    close(mirror[0]);
+    keys.want(statesOf("L"));  // EPIPE, and SIGPIPE consumed
+    EXPECT_EQ(keys.held(), 1u << 2);
+    close(mirror[1]);
+}
+
+// releaseAll() from another thread while frames run: the backend sees a consistent stream (no
+// press of a key that is down, no release of one that is up).
+TEST(HeldKeys, ReleaseAllFromAnotherThreadKeepsTheStreamConsistent) {
+    auto recorder = std::make_unique<testing::RecordingKeyboard>();
+    testing::RecordingKeyboard& keyboard = *recorder;
+    HeldKeys keys(std::move(recorder));
+    std::thread frames([&] {
+        for (int i = 0; i < 20000; ++i) {
+            keys.want(statesOf(i % 3 == 0 ? "UL" : "U"));
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        keys.releaseAll();
+    }
+    frames.join();
+    keys.releaseAll();
+    std::map<int, bool> down;
+    for (const auto& [virtualKey, isDown] : keyboard.events) {
+        ASSERT_NE(down[virtualKey], isDown) << "key " << virtualKey << " sent twice the same way";
+        down[virtualKey] = isDown;
+    }
+    EXPECT_EQ(keys.held(), 0u);
+}
+
+// Sets environment variables (nullptr: unset) and restores the old values when destroyed.
+class EnvOverride {
+  public:
+    EnvOverride(std::initializer_list<std::pair<const char*, const char*>> values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+            value ? setenv(name, value, 1) : unsetenv(name);
+        }
+    }
+    ~EnvOverride() {
+        for (const auto& [name, value] : saved_) {
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+        }
+    }
+
+  private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// An X client window that has the input focus and reports key events.
+class FocusedWindow {
+  public:
+    explicit FocusedWindow(const std::string& displayName) {
+        display_ = XOpenDisplay(displayName.c_str());
+        if (display_ == nullptr) {
+            return;
+        }
+        window_ =
+            XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 100, 100, 0, 0, 0);
+        XSelectInput(display_, window_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+        XMapWindow(display_, window_);
+        XEvent event;
+        do {  // focusing an unmapped window is an error
+            XWindowEvent(display_, window_, StructureNotifyMask, &event);
+        } while (event.type != MapNotify);
+        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+        XAutoRepeatOff(display_);  // no server repeats of a key held while the test runs
+        XSync(display_, False);
+    }
+    ~FocusedWindow() {
+        if (display_ != nullptr) {
+            XCloseDisplay(display_);
+        }
+    }
+    bool ok() const { return display_ != nullptr; }
+
+    // The next key event as (KeyPress or KeyRelease, keysym); nullopt after kEventBound.
+    std::optional<std::pair<int, KeySym>> nextKey() {
+        const auto deadline = std::chrono::steady_clock::now() + kEventBound;
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type == KeyPress || event.type == KeyRelease) {
+                    return std::make_pair(event.type, XLookupKeysym(&event.xkey, 0));
+                }
+            }
+            pollfd pfd{ConnectionNumber(display_), POLLIN, 0};
+            poll(&pfd, 1, 100);
+        }
+        return std::nullopt;
+    }
+
+  private:
+    Display* display_ = nullptr;
+    Window window_ = 0;
+};
+
+class XTestKeyboardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!Xvfb::installed()) {
+            GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
+        }
+        server_ = std::make_unique<Xvfb>(kXvfbScreen, kXvfbArgs);
+        ASSERT_TRUE(server_->running()) << server_->error();
+        env_ = std::make_unique<EnvOverride>(
+            std::initializer_list<std::pair<const char*, const char*>>{
+                {"DISPLAY", server_->display().c_str()},
+                {"WAYLAND_DISPLAY", nullptr},
+                {"XDG_SESSION_TYPE", nullptr}});
+    }
+    void TearDown() override {
+        env_.reset();
+        server_.reset();
+    }
+    void expectKeys(FocusedWindow& window, const std::vector<std::pair<int, KeySym>>& keys) {
+        for (const auto& want : keys) {
+            const auto got = window.nextKey();
+            ASSERT_TRUE(got.has_value()) << "no key event; expected keysym " << want.second;
+            EXPECT_EQ(got->first, want.first) << "keysym " << want.second;
+            EXPECT_EQ(got->second, want.second);
+        }
+    }
+
+    std::unique_ptr<Xvfb> server_;
+    std::unique_ptr<EnvOverride> env_;
+};
+
+TEST_F(XTestKeyboardTest, PressesAndReleasesReachTheFocusedWindow) {
+    FocusedWindow window(server_->display());
+    ASSERT_TRUE(window.ok());
+    std::string reason;
+    auto keyboard = openXTestKeyboard(&reason);
+    ASSERT_NE(keyboard, nullptr) << reason;
+    keyboard->key(kVkUp, true);
+    keyboard->key(kVkLeft, true);
+    keyboard->flush();
+    expectKeys(window, {{KeyPress, XK_Up}, {KeyPress, XK_Left}});
+    keyboard->releaseAll();
+    expectKeys(window, {{KeyRelease, XK_Up}, {KeyRelease, XK_Left}});
+    // Every key of the vocabulary has a key in the server's map and arrives as itself.
+    for (int virtualKey : kSteeringKeys) {
+        keyboard->key(virtualKey, true);
+        keyboard->key(virtualKey, false);
+        keyboard->flush();
+        expectKeys(window,
+                   {{KeyPress, xtestKeysym(virtualKey)}, {KeyRelease, xtestKeysym(virtualKey)}});
+    }
+}
+
+TEST_F(XTestKeyboardTest, AProtocolErrorIsCountedNotFatal) {
+    FocusedWindow window(server_->display());
+    ASSERT_TRUE(window.ok());
+    std::string reason;
+    auto keyboard = openXTestKeyboard(&reason);
+    ASSERT_NE(keyboard, nullptr) << reason;
+    XTestFakeKeyEvent(keyboard->display(), 1, True, CurrentTime);  // keycode < 8: BadValue
+    XSync(keyboard->display(), False);
+    EXPECT_EQ(keyboard->protocolErrors(), 1u);
+    EXPECT_FALSE(keyboard->connectionLost());
+    keyboard->key(kVkDown, true);
+    keyboard->releaseAll();
+    expectKeys(window, {{KeyPress, XK_Down}, {KeyRelease, XK_Down}});
+}
+
+// Losing the X server must leave the process running. Done in a child process so a fault
+// shows as its exit status instead of ending the test binary.
+TEST_F(XTestKeyboardTest, LosingTheServerIsNotFatal) {
+    enum : int { kOk = 0, kOpenFailed = 10, kLossNotSeen = 11 };
+    for (const bool sendAfterLoss : {true, false}) {
+        SCOPED_TRACE(sendAfterLoss ? "keys sent after the loss" : "closed right after the loss");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Xvfb server(kXvfbScreen, kXvfbArgs);
+            setenv("DISPLAY", server.display().c_str(), 1);
+            std::string reason;
+            auto keyboard = openXTestKeyboard(&reason);
+            if (keyboard == nullptr) {
+                _exit(kOpenFailed);
+            }
+            keyboard->key(kVkUp, true);
+            keyboard->releaseAll();
+            XSync(keyboard->display(), False);
+            server.stop();
+            if (sendAfterLoss) {
+                for (int i = 0; i < 1000; ++i) {  // more than Xlib's buffer holds
+                    keyboard->key(kVkUp, i % 2 == 0);
+                    keyboard->flush();
+                }
+                if (!keyboard->connectionLost()) {
+                    _exit(kLossNotSeen);
+                }
+            }
+            keyboard.reset();
+            _exit(kOk);
+        }
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        pid_t done = 0;
+        while ((done = waitpid(child, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (done == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "the child hung after the X server went away";
+        }
+        ASSERT_FALSE(WIFSIGNALED(status)) << "killed by " << strsignal(WTERMSIG(status));
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), kOk)
+            << (WEXITSTATUS(status) == kOpenFailed    ? "XTest did not open"
+                : WEXITSTATUS(status) == kLossNotSeen ? "the loss was not noticed"
+                                                      : "Xlib ended the process");
+    }
+}
+
+// A wrong session hint never ends with no keys while XTest works: every backend is tried in
+// turn, each failure gives one line, and the first that opens is named.
+TEST_F(XTestKeyboardTest, OpenKeyboardFallsBackAcrossWrongHints) {
+    const bool uinputUsable = access("/dev/uinput", W_OK) == 0;
+    const std::string xvfb = server_->display();
+    const char* stray = "camsteer-no-such-compositor";
+    struct Case {
+        const char* display;
+        const char* wayland;
+        const char* sessionType;
+    };
+    const Case cases[] = {
+        {xvfb.c_str(), nullptr, nullptr}, {xvfb.c_str(), stray, "x11"},
+        {xvfb.c_str(), stray, nullptr},   {xvfb.c_str(), nullptr, "wayland"},
+        {nullptr, nullptr, nullptr},      {":4242", stray, "x11"},  // no X server there
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " +
+                     (c.wayland ? c.wayland : "-") + " " + (c.sessionType ? c.sessionType : "-"));
+        EnvOverride env{{"DISPLAY", c.display},
+                        {"WAYLAND_DISPLAY", c.wayland},
+                        {"XDG_SESSION_TYPE", c.sessionType}};
+        // What should happen: the first backend of the order that can work here opens.
+        std::vector<std::string> failed;
+        std::string chosen;
+        for (KeyBackend backend : keyBackendOrder(c.display, c.wayland, c.sessionType)) {
+            const bool works = backend == KeyBackend::kXTest    ? c.display == xvfb.c_str()
+                               : backend == KeyBackend::kUinput ? uinputUsable
+                                                                : false;
+            if (works) {
+                chosen = keyBackendName(backend);
+                break;
+            }
+            failed.push_back(keyBackendName(backend));
+        }
+        KeyboardChoice choice = openKeyboard();
+        std::string lines;
+        for (const std::string& line : choice.failures) {
+            lines += line + "\n";
+        }
+        SCOPED_TRACE(lines);
+        EXPECT_EQ(choice.keyboard ? choice.keyboard->name() : "", chosen);
+        const std::string named = chosen.empty() ? "" : "key output via " + chosen;
+        EXPECT_EQ(choice.inUse.substr(0, named.size()), named);
+        EXPECT_EQ(choice.inUse.empty(), chosen.empty()) << choice.inUse;
+        const bool xwayland =
+            chosen == "XTest" &&
+            classifySession(c.display, c.wayland, c.sessionType) == SessionKind::kWayland;
+        EXPECT_EQ(choice.inUse.find("only X11 applications") != std::string::npos, xwayland)
+            << choice.inUse;
+        ASSERT_EQ(choice.failures.size(), failed.size());
+        for (size_t i = 0; i < failed.size(); ++i) {
+            EXPECT_EQ(choice.failures[i].rfind("key output via " + failed[i] + " unavailable: ", 0),
+                      0u)
+                << choice.failures[i];
+            EXPECT_EQ(choice.failures[i].find('\n'), std::string::npos);
+        }
+    }
+    EXPECT_STREQ(std::getenv("DISPLAY"), xvfb.c_str()) << "environment not restored";
+}
+
+}  // namespace
+}  // namespace camsteer

@@ -8,6 +8,7 @@
 #   share/icons/hicolor/scalable/apps/camsteer.svg
 #   share/man/man1/camsteer.1.gz           camsteer_d.1.gz and camsteer_replay.1.gz link to it
 #   share/doc/camsteer/copyright, changelog.gz
+#   share/lintian/overrides/camsteer
 #
 # The programs find the pictures at <exe dir>/../share/camsteer/images, so the installed tree
 # works under any prefix. The Debian package always installs under /usr.
@@ -43,6 +44,10 @@ set(CAMSTEER_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Where the uinput udev rule goes, relative to the install prefix")
 install(FILES ${camsteer_packaging_dir}/60-camsteer-uinput.rules
     DESTINATION ${CAMSTEER_UDEV_RULES_DIR})
+
+# Why lintian's hardware-metadata hint does not apply to the rule (see the file).
+install(FILES ${camsteer_packaging_dir}/debian/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME camsteer)
 
 install(FILES ${camsteer_packaging_dir}/camsteer.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing camsteer need.
-# Idempotent and non-interactive; run as root (or through sudo).
+# Idempotent and non-interactive; run as root, or as a user who may use sudo. Works on Debian 12
+# (bookworm) and 13 (trixie).
 set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang clang-format
+  # the fuzzer's runtime: one name for the release's default clang where apt offers it, else
+  # the versioned one
+  'libclang-rt-dev|libclang-rt-14-dev'
   # libraries
   libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev libevdev-dev libxtst-dev libx11-dev
   libxcb1-dev
@@ -26,18 +30,44 @@ packages=(
   imagemagick dpkg-dev file lintian procps desktop-file-utils mandoc groff-base
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -eq 0 ]; then
-  exit 0
-fi
-
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-  as_root=(sudo)
+    as_root=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -q >&2
+updated=no
+update() {
+    [ "$updated" = yes ] || "${as_root[@]}" apt-get update -q >&2
+    updated=yes
+}
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+offered() { apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]'; }
+
+missing=()
+for entry in "${packages[@]}"; do
+    IFS='|' read -r -a names <<<"$entry"
+    have=no
+    for name in "${names[@]}"; do
+        installed "$name" && have=yes
+    done
+    [ "$have" = yes ] && continue
+    # The first name apt offers (with fresh lists if it offers none); the first name else, so
+    # that apt says what is missing.
+    pick=
+    for attempt in 1 2; do
+        for name in "${names[@]}"; do
+            if offered "$name"; then
+                pick=$name
+                break 2
+            fi
+        done
+        [ "${#names[@]}" -gt 1 ] && [ "$updated" = no ] || break
+        update
+    done
+    missing+=("${pick:-${names[0]}}")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+    exit 0
+fi
+update
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2

@@ -9,8 +9,22 @@ namespace camsteer {
 
 namespace {
 
-// keyboard_key came with version 4 of the interface.
+// keyboard_key came with version 4 of the interface, a destroy request with version 5. Bound at
+// the highest version both sides know (the protocol file built against may predate 5).
 constexpr std::uint32_t kKeyboardVersion = 4;
+
+// Ends the object as its bound version allows: below version 5 there is no destroy request, and
+// sending one would be a protocol error, so only the client side goes.
+void destroyInput(org_kde_kwin_fake_input* input) {
+#ifdef ORG_KDE_KWIN_FAKE_INPUT_DESTROY_SINCE_VERSION
+    if (org_kde_kwin_fake_input_get_version(input) >=
+        ORG_KDE_KWIN_FAKE_INPUT_DESTROY_SINCE_VERSION) {
+        org_kde_kwin_fake_input_destroy(input);
+        return;
+    }
+#endif
+    wl_proxy_destroy(reinterpret_cast<wl_proxy*>(input));
+}
 
 class FakeInputKeyboard final : public WaylandKeyboard {
   public:
@@ -20,7 +34,7 @@ class FakeInputKeyboard final : public WaylandKeyboard {
         // KWin keeps a key down when the client goes before KWin has handled its release: a
         // program (or its watchdog) that releases and ends at once must wait for KWin first.
         connection().roundtrip();
-        org_kde_kwin_fake_input_destroy(input_);
+        destroyInput(input_);
         connection().flush();
     }
 
@@ -56,7 +70,8 @@ std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(std::string* reason) {
         return nullptr;
     }
     auto* input = static_cast<org_kde_kwin_fake_input*>(
-        connection->bind(*global, &org_kde_kwin_fake_input_interface, kKeyboardVersion));
+        connection->bind(*global, &org_kde_kwin_fake_input_interface,
+                         static_cast<std::uint32_t>(org_kde_kwin_fake_input_interface.version)));
     org_kde_kwin_fake_input_authenticate(
         input, "Camsteer", "steers the focused application with arrow keys from the webcam");
     WaylandConnection& link = *connection;

@@ -25,14 +25,20 @@ class KwinSession : public WaylandSession {
     }
 
     // Starts KWin, which runs the shell command `client` once it is up, and grants fake input
-    // to `trusted` (an absolute path). On failure ok() is false and error() says why.
+    // to the built program `trusted`, staged in the session's folder (see stage()). On failure
+    // ok() is false and error() says why.
     KwinSession(const std::string& trusted, const std::string& client) {
         if (!error_.empty()) {
             return;
         }
+        const std::string program = stage(trusted);
+        if (program.empty()) {
+            error_ = "cannot copy " + trusted + " into the session's folder";
+            return;
+        }
         namespace fs = std::filesystem;
         std::error_code failed;
-        for (const char* folder : {"bin", ".config", ".local/share/applications"}) {
+        for (const char* folder : {"bin", ".config/menus", ".local/share/applications"}) {
             fs::create_directories(file(folder), failed);
         }
         // The packaged binary carries a file capability, which a sandbox may not grant: exec
@@ -44,17 +50,21 @@ class KwinSession : public WaylandSession {
             << "title=^(Camsteer|Output|Histogram)$\ntitlematch=3\n"
             << "acceptfocus=false\nacceptfocusrule=2\n";
         std::ofstream(file(".local/share/applications/camsteer-under-test.desktop"))
-            << "[Desktop Entry]\nType=Application\nName=camsteer under test\nExec=" << trusted
+            << "[Desktop Entry]\nType=Application\nName=camsteer under test\nExec=" << program
             << "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
+        // KWin finds the entry through KDE's application database, which KWin 6 builds from the
+        // desktop's applications menu only: a Plasma session has one, this bare session gets a
+        // menu holding every entry. (KWin 5 found the entry without it.)
+        std::ofstream(file(".config/menus/applications.menu"))
+            << "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
+            << " \"http://www.freedesktop.org/standards/menu-spec/1.0/menu.dtd\">\n"
+            << "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n";
         std::ofstream(file("client.sh")) << noteDisplays() << "\nexec " << client << "\n";
-        for (const auto& entry : fs::recursive_directory_iterator(file(""), failed)) {
-            if (chown(entry.path().c_str(), user_->uid, user_->gid) != 0) {
-                error_ = "cannot hand " + entry.path().string() + " to the session's user";
-                return;
-            }
-        }
         if (failed) {
             error_ = "cannot prepare KWin's folders: " + failed.message();
+            return;
+        }
+        if (!handOver()) {
             return;
         }
 
@@ -72,6 +82,10 @@ class KwinSession : public WaylandSession {
                     "camsteer-kwin", "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities",
                     "sh " + file("client.sh")},
                    {{"DBUS_SESSION_BUS_ADDRESS", bus},
+                    // Its menu and entry, whatever the suite's own desktop says.
+                    {"XDG_CONFIG_HOME", file(".config")},
+                    {"XDG_DATA_HOME", file(".local/share")},
+                    {"XDG_MENU_PREFIX", std::nullopt},
                     {"DISPLAY", std::nullopt},
                     {"WAYLAND_DISPLAY", std::nullopt}}),
             runtime_.path());

@@ -35,15 +35,20 @@ inline std::string notInstalled(const std::string& tool) {
                : "";
 }
 
-// camsteer_replay on the blue sample and `clip` (in `dir`) as a client of `session`, with `env`.
-inline std::unique_ptr<Process> startReplayIn(const WaylandSession& session,
-                                              const std::string& clip, const TempDir& dir,
-                                              const EnvChanges& env = {}) {
+// camsteer_replay on the blue sample and `clip` (in `dir`) as a client of `session`, with `env`;
+// a copy of it in the session's folder, run from there (see WaylandSession::stage).
+inline std::unique_ptr<Process> startReplayIn(WaylandSession& session, const std::string& clip,
+                                              const TempDir& dir, const EnvChanges& env = {}) {
     // The program runs as the session's user, who must be able to read the clip.
     chmod(dir.path().c_str(), 0755);
     chmod(clip.c_str(), 0644);
-    Launch launch = session.launch(programPath("camsteer_replay"), {sampleBlue(), clip}, env);
-    launch.cwd = sourcePath("");
+    const std::string program = session.stage("camsteer_replay");
+    if (program.empty()) {
+        throw std::runtime_error("cannot copy camsteer_replay into the session's folder: " +
+                                 session.error());
+    }
+    Launch launch = session.launch(program, {WaylandSession::kSample, clip}, env);
+    launch.cwd = session.file("");
     return std::make_unique<Process>(launch, dir.path());
 }
 
@@ -207,8 +212,8 @@ class XtermOnKwin : public TerminalBed {
     std::string start(const TempDir&) override {
         const std::string out = "typed";
         session_ = std::make_unique<KwinSession>(
-            programPath("camsteer_replay"), "xterm -class " + std::string(kClass) + " -e sh -c '" +
-                                                catInto("$XDG_RUNTIME_DIR/" + out) + "'");
+            "camsteer_replay", "xterm -class " + std::string(kClass) + " -e sh -c '" +
+                                   catInto("$XDG_RUNTIME_DIR/" + out) + "'");
         if (!session_->ok()) {
             return session_->error();
         }

@@ -6,7 +6,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <array>
+#include <map>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "harness.hpp"
 
@@ -19,19 +24,30 @@ int outlinePixels(const cv::Mat& picture) {
     return countWhere(picture, isRed) + countWhere(picture, isGreen);
 }
 
-// A slider of the panel as drawn by the toolkit: a groove (white on the right of the handle,
-// a blue fill on its left) and a grey handle.
-bool isGrooveFill(const cv::Vec3b& p) {
-    return p[0] >= 240 && std::abs(p[1] - p[2]) <= 4 && p[2] <= 200;
+// A slider of the panel, in whatever style the toolkit draws it: a long groove across the row
+// (filled on one side of the handle) and a handle that stands out above and below the groove.
+// Found by that shape against the panel's background, never by colours, which each style (and
+// each version of the library) chooses for itself.
+cv::Vec3b mostCommonColour(const cv::Mat& panel) {
+    std::map<std::array<uchar, 3>, int> counts;
+    for (auto it = panel.begin<cv::Vec3b>(); it != panel.end<cv::Vec3b>(); ++it) {
+        ++counts[{(*it)[0], (*it)[1], (*it)[2]}];
+    }
+    const auto most =
+        std::max_element(counts.begin(), counts.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    return most == counts.end() ? cv::Vec3b()
+                                : cv::Vec3b(most->first[0], most->first[1], most->first[2]);
 }
-bool isGroove(const cv::Vec3b& p) {
-    return isWhite(p) || isGrooveFill(p);
-}
-bool isHandle(const cv::Vec3b& p) {
-    const int hi = std::max({p[0], p[1], p[2]});
-    const int lo = std::min({p[0], p[1], p[2]});
-    return hi - lo <= 6 && lo >= 184 && hi <= 234;  // lighter greys are the panel's background
-}
+
+// Whether a pixel of the panel is drawn on (not its background).
+struct Drawn {
+    cv::Vec3b background;
+    bool operator()(const cv::Vec3b& p) const {
+        return std::max({std::abs(p[0] - background[0]), std::abs(p[1] - background[1]),
+                         std::abs(p[2] - background[2])}) > 3;
+    }
+};
 
 struct Slider {
     int y = 0;  // window row through the middle of the groove
@@ -61,53 +77,80 @@ std::string describe(const std::vector<Slider>& sliders) {
     return text.str();
 }
 
-// Reads the one scan line `y` (of `panel`, whose top is window row `top`) through a groove.
-Slider readSlider(const cv::Mat& panel, int y, int top) {
-    Slider s;
-    s.y = top + y;
-    int first = -1;
-    int last = -1;
-    int runStart = -1;
+// The longest run of drawn pixels along row `y`, as [first, last]; first is -1 when none.
+std::pair<int, int> longestRun(const cv::Mat& panel, int y, const Drawn& drawn) {
+    std::pair<int, int> best{-1, -2};
+    int start = -1;
     for (int x = 0; x <= panel.cols; ++x) {
-        const bool handle = x < panel.cols && isHandle(panel.at<cv::Vec3b>(y, x));
-        if (handle && runStart < 0) {
-            runStart = x;
+        const bool on = x < panel.cols && drawn(panel.at<cv::Vec3b>(y, x));
+        if (on && start < 0) {
+            start = x;
         }
-        if (!handle && runStart >= 0) {
-            if (x - runStart >= 8 && x - runStart > s.handleRight - s.handleLeft + 1) {
-                s.handleLeft = runStart;
-                s.handleRight = x - 1;
+        if (!on && start >= 0) {
+            if (x - 1 - start > best.second - best.first) {
+                best = {start, x - 1};
             }
-            runStart = -1;
-        }
-        if (x < panel.cols && isGroove(panel.at<cv::Vec3b>(y, x))) {
-            first = first < 0 ? x : first;
-            last = x;
+            start = -1;
         }
     }
-    s.grooveLeft = s.handleLeft >= 0 ? std::min(first, s.handleLeft) : first;
-    s.grooveRight = std::max(last, s.handleRight);
+    return best;
+}
+
+// Reads the slider whose groove row `y` (of `panel`, whose top is window row `top`) crosses:
+// the groove is the run of drawn pixels along it, the handle the columns drawn higher than the
+// groove is.
+Slider readSlider(const cv::Mat& panel, int y, int top, const Drawn& drawn) {
+    Slider s;
+    s.y = top + y;
+    std::tie(s.grooveLeft, s.grooveRight) = longestRun(panel, y, drawn);
+    std::vector<int> heights;
+    for (int x = s.grooveLeft; x <= s.grooveRight; ++x) {
+        int up = y;
+        int down = y;
+        while (up > 0 && drawn(panel.at<cv::Vec3b>(up - 1, x))) {
+            --up;
+        }
+        while (down + 1 < panel.rows && drawn(panel.at<cv::Vec3b>(down + 1, x))) {
+            ++down;
+        }
+        heights.push_back(down - up + 1);
+    }
+    std::vector<int> sorted = heights;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const int groove = sorted[sorted.size() / 2];
+    int start = -1;
+    for (size_t i = 0; i <= heights.size(); ++i) {
+        const bool handle = i < heights.size() && heights[i] >= groove + 2;
+        if (handle && start < 0) {
+            start = static_cast<int>(i);
+        }
+        if (!handle && start >= 0) {
+            const int left = s.grooveLeft + start;
+            const int right = s.grooveLeft + static_cast<int>(i) - 1;
+            if (right - left >= 4 && right - left > s.handleRight - s.handleLeft) {
+                s.handleLeft = left;
+                s.handleRight = right;
+            }
+            start = -1;
+        }
+    }
     return s;
 }
 
 // The sliders of the panel from top to bottom: the bands of rows crossed by a long groove.
 std::vector<Slider> findSliders(const cv::Mat& panel, int top) {
+    const Drawn drawn{mostCommonColour(panel)};
     std::vector<Slider> sliders;
     int bandStart = -1;
     for (int y = 0; y <= panel.rows; ++y) {
-        bool groove = false;
-        if (y < panel.rows) {
-            int n = 0;
-            for (int x = 0; x < panel.cols; ++x) {
-                n += isGroove(panel.at<cv::Vec3b>(y, x)) ? 1 : 0;
-            }
-            groove = n >= 100;
-        }
+        const std::pair<int, int> run =
+            y < panel.rows ? longestRun(panel, y, drawn) : std::pair<int, int>{-1, -2};
+        const bool groove = run.second - run.first + 1 >= 100;
         if (groove && bandStart < 0) {
             bandStart = y;
         }
         if (!groove && bandStart >= 0) {
-            sliders.push_back(readSlider(panel, (bandStart + y - 1) / 2, top));
+            sliders.push_back(readSlider(panel, (bandStart + y - 1) / 2, top, drawn));
             bandStart = -1;
         }
     }

@@ -4,10 +4,14 @@
 // kwin_session.hpp) have in common. Compositors refuse to run as root or should not, so a
 // session runs as an unprivileged user (see unprivilegedUser) with a runtime folder of its own;
 // its Xwayland admits only that user, so the clients of the session and the program under test
-// run as that user too (see launch()).
+// run as that user too (see launch()). The programs under test and the pictures they read are
+// copied into the session's folder (see stage()): the checkout may lie where that user cannot
+// go, as in a private home folder.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -45,6 +49,30 @@ class WaylandSession {
         return Launch{program, args, env, "", user_};
     }
 
+    // The built program `name`, copied with the source tree's pictures into the session's folder
+    // for its user; the copy's path (empty when copying failed). Run it there: it finds the
+    // pictures as images/, the sample as kSample.
+    std::string stage(const std::string& name) {
+        namespace fs = std::filesystem;
+        const std::string copy = file("bin/" + name);
+        std::error_code failed;
+        if (fileExists(copy)) {
+            return copy;
+        }
+        fs::create_directories(file("bin"), failed);
+        fs::create_directories(file("images"), failed);
+        fs::copy_file(programPath(name), copy, failed);
+        for (const auto& entry : fs::directory_iterator(sourcePath("images"), failed)) {
+            const std::string ext = entry.path().extension();
+            if (ext == ".bmp" || ext == ".png") {
+                fs::copy_file(entry.path(), file("images/" + entry.path().filename().string()),
+                              fs::copy_options::overwrite_existing, failed);
+            }
+        }
+        return !failed && handOver() ? copy : "";
+    }
+    static constexpr const char* kSample = "images/sample_blue.png";
+
   protected:
     // Empty when `tools` are installed and there is a user to run a session as.
     static std::string missing(const std::vector<std::string>& tools) {
@@ -62,6 +90,21 @@ class WaylandSession {
             chmod(runtime_.path().c_str(), 0700) != 0) {
             error_ = "cannot hand a runtime folder to an unprivileged user";
         }
+    }
+
+    // Hands everything in the session's folder to its user; false when that is not allowed.
+    bool handOver() {
+        if (!user_) {
+            return false;
+        }
+        std::error_code failed;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(file(""), failed)) {
+            if (lchown(entry.path().c_str(), user_->uid, user_->gid) != 0) {
+                error_ = "cannot hand " + entry.path().string() + " to the session's user";
+                return false;
+            }
+        }
+        return !failed;
     }
 
     // A shell command for the compositor to run once it is up: it notes the session's displays

@@ -72,6 +72,7 @@ share/camsteer/images/sample_red.png
 share/doc/camsteer/changelog.gz
 share/doc/camsteer/copyright
 share/icons/hicolor/scalable/apps/camsteer.svg
+share/lintian/overrides/camsteer
 share/man/man1/camsteer.1.gz
 share/man/man1/camsteer_d.1.gz -> camsteer.1.gz
 share/man/man1/camsteer_replay.1.gz -> camsteer.1.gz

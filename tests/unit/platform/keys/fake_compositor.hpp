@@ -147,7 +147,14 @@ class FakeCompositor {
             [](wl_client*, wl_resource*, wl_fixed_t, wl_fixed_t) {},
             [](wl_client*, wl_resource* r, uint32_t key, uint32_t state) {
                 of(r)->record("keyboard_key " + std::to_string(key) + " " + std::to_string(state));
-            }};
+            },
+#ifdef ORG_KDE_KWIN_FAKE_INPUT_DESTROY_SINCE_VERSION
+            [](wl_client*, wl_resource* r) {
+                of(r)->record("destroy");
+                wl_resource_destroy(r);
+            },
+#endif
+        };
         make(client, &org_kde_kwin_fake_input_interface, version, id, &input, data);
     }
 

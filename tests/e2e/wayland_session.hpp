@@ -62,6 +62,9 @@ class WaylandSession {
         fs::create_directories(file("bin"), failed);
         fs::create_directories(file("images"), failed);
         fs::copy_file(programPath(name), copy, failed);
+        // The program proper is a module beside its small entry executable.
+        fs::copy_file(programPath("camsteer_programs.so"), file("bin/camsteer_programs.so"),
+                      fs::copy_options::overwrite_existing, failed);
         for (const auto& entry : fs::directory_iterator(sourcePath("images"), failed)) {
             const std::string ext = entry.path().extension();
             if (ext == ".bmp" || ext == ".png") {

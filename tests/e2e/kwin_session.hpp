@@ -56,8 +56,7 @@ class KwinSession : public WaylandSession {
         // desktop's applications menu only: a Plasma session has one, this bare session gets a
         // menu holding every entry. (KWin 5 found the entry without it.)
         std::ofstream(file(".config/menus/applications.menu"))
-            << "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
-            << " \"http://www.freedesktop.org/standards/menu-spec/1.0/menu.dtd\">\n"
+            << "<!DOCTYPE Menu>\n"
             << "<Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>\n";
         std::ofstream(file("client.sh")) << noteDisplays() << "\nexec " << client << "\n";
         if (failed) {

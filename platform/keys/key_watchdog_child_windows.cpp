@@ -61,7 +61,7 @@ struct Heard {
     }
 };
 
-int runWatchdog(const std::string& backendName, HANDLE parent) {
+int runWatchdog(const std::string& backendName, const KeyBindings& bindings, HANDLE parent) {
     const HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE news = GetStdHandle(STD_OUTPUT_HANDLE);
     if (keys == nullptr || keys == INVALID_HANDLE_VALUE || GetFileType(keys) != FILE_TYPE_PIPE ||
@@ -72,7 +72,7 @@ int runWatchdog(const std::string& backendName, HANDLE parent) {
     }
     std::string reason = "no such key backend";
     std::unique_ptr<Keyboard> keyboard =
-        backendName == "SendInput" ? openSendInputKeyboard(&reason) : nullptr;
+        backendName == "SendInput" ? openSendInputKeyboard(bindings, &reason) : nullptr;
     if (!keyboard) {
         note(news, kWatchdogCannotReach);
         DWORD written = 0;
@@ -120,7 +120,9 @@ bool runKeyWatchdogIfAsked(int argc, char** argv, int& status) {
     if (argc < 2 || std::strcmp(argv[1], kKeyWatchdogArgument) != 0) {
         return false;
     }
-    if (argc != 4) {
+    KeyBindings bindings;
+    std::string why;
+    if (argc != 5 || !parseKeyBindings(argv[4], bindings, why)) {
         std::fprintf(stderr, "%s: %s is for the program's own use\n", programName(),
                      kKeyWatchdogArgument);
         status = 2;
@@ -128,7 +130,7 @@ bool runKeyWatchdogIfAsked(int argc, char** argv, int& status) {
     }
     // The program's handle, inherited under the value it gave.
     const HANDLE parent = reinterpret_cast<HANDLE>(std::strtoull(argv[3], nullptr, 10));
-    status = runWatchdog(argv[2], parent);
+    status = runWatchdog(argv[2], bindings, parent);
     return true;
 }
 

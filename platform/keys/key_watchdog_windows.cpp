@@ -87,9 +87,10 @@ bool keysOutliveProcess(const std::string& backendName) {
     return backendName == "SendInput";
 }
 
-std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName, std::string& why,
+std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
+                                                const KeyBindings& bindings, std::string& why,
                                                 const char* program) {
-    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, program));
+    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, bindings, program));
     if (!watchdog->spawn(why)) {
         return nullptr;
     }
@@ -147,7 +148,8 @@ bool KeyWatchdog::spawn(std::string& why) {
     const std::wstring executable = program_ != nullptr ? wide(program_) : ownExecutable();
     std::wstring commandLine = L"\"" + executable + L"\" " + wide(kKeyWatchdogArgument) + L" \"" +
                                wide(backendName_) + L"\" " +
-                               std::to_wstring(reinterpret_cast<std::uintptr_t>(self));
+                               std::to_wstring(reinterpret_cast<std::uintptr_t>(self)) + L" \"" +
+                               wide(bindings_.text()) + L"\"";
     // No console: Ctrl-C, Ctrl-Break and closing the console are meant for the program, and
     // out of the program's job, whose end would otherwise end the watchdog with it.
     PROCESS_INFORMATION process{};

@@ -17,7 +17,7 @@ bool isSet(const char* value) {
 void Keyboard::keys(KeySet set, bool down) {
     for (int k = 0; k < kSteeringKeyCount; ++k) {
         if (set.test(static_cast<SteeringKey>(k))) {
-            key(kSteeringKeys[k], down);
+            key(static_cast<SteeringKey>(k), down);
         }
     }
 }

@@ -14,16 +14,17 @@ namespace camsteer {
 
 namespace {
 
-std::unique_ptr<Keyboard> openBackend(KeyBackend backend, std::string* reason) {
+std::unique_ptr<Keyboard> openBackend(KeyBackend backend, const KeyBindings& bindings,
+                                      std::string* reason) {
     switch (backend) {
         case KeyBackend::kXTest:
-            return openXTestKeyboard(reason);
+            return openXTestKeyboard(bindings, reason);
         case KeyBackend::kUinput:
-            return openUinputKeyboard(reason);
+            return openUinputKeyboard(bindings, reason);
         case KeyBackend::kVirtualKeyboard:
-            return openVirtualKeyboard(reason);
+            return openVirtualKeyboard(bindings, reason);
         case KeyBackend::kFakeInput:
-            return openFakeInputKeyboard(reason);
+            return openFakeInputKeyboard(bindings, reason);
         case KeyBackend::kPortal:
             break;  // opened with the backend after it (see choose())
     }
@@ -43,7 +44,7 @@ std::string inUseLine(KeyBackend backend, bool waylandSession) {
 
 // Opens the first backend of order[from...] that works, noting each failure in order.
 void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSession,
-            KeyboardChoice& choice) {
+            const KeyBindings& bindings, KeyboardChoice& choice) {
     for (size_t i = from; i < order.size(); ++i) {
         const KeyBackend backend = order[i];
         std::string reason;
@@ -51,8 +52,8 @@ void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSessi
             // The user may refuse: the rest of the order gives the fallback, its failures
             // noted after the portal's own.
             KeyboardChoice rest;
-            choose(order, i + 1, waylandSession, rest);
-            choice.keyboard = openPortalKeyboard(rest.keyboard, rest.inUse, &reason);
+            choose(order, i + 1, waylandSession, bindings, rest);
+            choice.keyboard = openPortalKeyboard(rest.keyboard, rest.inUse, bindings, &reason);
             if (choice.keyboard) {
                 choice.inUse = inUseLine(backend, waylandSession);
                 return;
@@ -65,7 +66,7 @@ void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSessi
             choice.inUse = rest.inUse;
             return;
         }
-        choice.keyboard = openBackend(backend, &reason);
+        choice.keyboard = openBackend(backend, bindings, &reason);
         if (choice.keyboard) {
             choice.inUse = inUseLine(backend, waylandSession);
             return;
@@ -77,13 +78,14 @@ void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSessi
 
 }  // namespace
 
-KeyboardChoice openKeyboard() {
+KeyboardChoice openKeyboard(const KeyBindings& bindings) {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     const char* sessionType = std::getenv("XDG_SESSION_TYPE");
     KeyboardChoice choice;
     choose(keyBackendOrder(display, wayland, sessionType), 0,
-           classifySession(display, wayland, sessionType) == SessionKind::kWayland, choice);
+           classifySession(display, wayland, sessionType) == SessionKind::kWayland, bindings,
+           choice);
     return choice;
 }
 

@@ -7,22 +7,11 @@
 
 namespace camsteer {
 
-// What SendInput is given for one steering key: the virtual-key code, the scan code of the
-// key's place on a PC keyboard, and whether that is an extended key (the arrows of the arrow
-// block are; the keypad's plus and minus are not).
-struct SendInputCode {
-    unsigned short virtualKey = 0;  // 0: not a key of the vocabulary
-    unsigned short scanCode = 0;
-    bool extended = false;
-};
-
-// The codes for a virtual key of the vocabulary; all zero for any other code.
-SendInputCode sendInputCode(int virtualKey);
-
-// Key output through SendInput into the desktop's input stream, as a keyboard would type: the
-// focused window receives the keys, and so do programs that read DirectInput or raw input,
-// which see scan codes only. Opened on any Windows desktop; keys it leaves down stay down
-// after this process ends (the key watchdog releases them).
-std::unique_ptr<Keyboard> openSendInputKeyboard(std::string* reason);
+// Key output through SendInput into the desktop's input stream, as a keyboard would type: each
+// key goes as its set-1 scan code, with the extended flag for the keys that have the E0 prefix
+// (the arrows), so that programs reading DirectInput or raw input, which see scan codes only,
+// get it too; the focused window gets the virtual-key code Windows makes of it. Keys it leaves
+// down stay down after this process ends (the key watchdog releases them).
+std::unique_ptr<Keyboard> openSendInputKeyboard(const KeyBindings& bindings, std::string* reason);
 
 }  // namespace camsteer

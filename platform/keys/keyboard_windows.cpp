@@ -5,10 +5,10 @@
 
 namespace camsteer {
 
-KeyboardChoice openKeyboard() {
+KeyboardChoice openKeyboard(const KeyBindings& bindings) {
     KeyboardChoice choice;
     std::string reason;
-    choice.keyboard = openSendInputKeyboard(&reason);
+    choice.keyboard = openSendInputKeyboard(bindings, &reason);
     if (choice.keyboard) {
         choice.inUse = "key output via SendInput";
     } else {

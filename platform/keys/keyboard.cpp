@@ -24,7 +24,7 @@ bool isSet(const char* value) {
 void Keyboard::keys(KeySet set, bool down) {
     for (int k = 0; k < kSteeringKeyCount; ++k) {
         if (set.test(static_cast<SteeringKey>(k))) {
-            key(kSteeringKeys[k], down);
+            key(static_cast<SteeringKey>(k), down);
         }
     }
 }
@@ -94,16 +94,17 @@ const char* keyBackendName(KeyBackend backend) {
 
 namespace {
 
-std::unique_ptr<Keyboard> openBackend(KeyBackend backend, std::string* reason) {
+std::unique_ptr<Keyboard> openBackend(KeyBackend backend, const KeyBindings& bindings,
+                                      std::string* reason) {
     switch (backend) {
         case KeyBackend::kXTest:
-            return openXTestKeyboard(reason);
+            return openXTestKeyboard(bindings, reason);
         case KeyBackend::kUinput:
-            return openUinputKeyboard(reason);
+            return openUinputKeyboard(bindings, reason);
         case KeyBackend::kVirtualKeyboard:
-            return openVirtualKeyboard(reason);
+            return openVirtualKeyboard(bindings, reason);
         case KeyBackend::kFakeInput:
-            return openFakeInputKeyboard(reason);
+            return openFakeInputKeyboard(bindings, reason);
         case KeyBackend::kPortal:
             break;  // opened with the backend after it (see choose())
     }
@@ -123,7 +124,7 @@ std::string inUseLine(KeyBackend backend, bool waylandSession) {
 
 // Opens the first backend of order[from...] that works, noting each failure in order.
 void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSession,
-            KeyboardChoice& choice) {
+            const KeyBindings& bindings, KeyboardChoice& choice) {
     for (size_t i = from; i < order.size(); ++i) {
         const KeyBackend backend = order[i];
         std::string reason;
@@ -131,8 +132,8 @@ void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSessi
             // The user may refuse: the rest of the order gives the fallback, its failures
             // noted after the portal's own.
             KeyboardChoice rest;
-            choose(order, i + 1, waylandSession, rest);
-            choice.keyboard = openPortalKeyboard(rest.keyboard, rest.inUse, &reason);
+            choose(order, i + 1, waylandSession, bindings, rest);
+            choice.keyboard = openPortalKeyboard(rest.keyboard, rest.inUse, bindings, &reason);
             if (choice.keyboard) {
                 choice.inUse = inUseLine(backend, waylandSession);
                 return;
@@ -145,7 +146,7 @@ void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSessi
             choice.inUse = rest.inUse;
             return;
         }
-        choice.keyboard = openBackend(backend, &reason);
+        choice.keyboard = openBackend(backend, bindings, &reason);
         if (choice.keyboard) {
             choice.inUse = inUseLine(backend, waylandSession);
             return;
@@ -157,13 +158,14 @@ void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSessi
 
 }  // namespace
 
-KeyboardChoice openKeyboard() {
+KeyboardChoice openKeyboard(const KeyBindings& bindings) {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     const char* sessionType = std::getenv("XDG_SESSION_TYPE");
     KeyboardChoice choice;
     choose(keyBackendOrder(display, wayland, sessionType), 0,
-           classifySession(display, wayland, sessionType) == SessionKind::kWayland, choice);
+           classifySession(display, wayland, sessionType) == SessionKind::kWayland, bindings,
+           choice);
     return choice;
 }
 

@@ -419,7 +419,7 @@ TEST_F(TrackerFrames, HandsTheWantedKeysOverOnlyWhenEnabled) {
         frame = frameWith({cv::Rect(240, 165, 70, 70)});
         ASSERT_TRUE(tracker.processFrame(frame));
     }
-    const std::vector<std::pair<int, bool>> expected = {{kVkUp, true}, {kVkLeft, true}};
+    const std::vector<std::pair<int, bool>> expected = {{kSteerUp, true}, {kSteerLeft, true}};
     EXPECT_EQ(expected, keyboard.events);
     EXPECT_EQ(1, keyboard.flushes);
 }

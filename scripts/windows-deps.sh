@@ -104,15 +104,23 @@ fi
 cross_build() {
     local name=$1 source=$2 prefix=$3
     shift 3
-    local build="$deps/build/${prefix##*/}"
+    local build="$deps/build/${prefix##*/}" log="$deps/build/${prefix##*/}.log"
     echo "== building $name for Windows into ${prefix#"$root"/}" >&2
-    rm -rf "$prefix"
-    cmake -S "$source" -B "$build" -G Ninja -Wno-dev -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" "${launchers[@]}" "$@" >/dev/null &&
-        cmake --build "$build" -j"$jobs" &&
-        cmake --install "$build" >/dev/null &&
-        rm -rf "$build" &&
+    rm -rf "$prefix" "$build"
+    mkdir -p "$deps/build"
+    # The progress lines only; the whole output stays in the log, shown when the build fails.
+    if { cmake -S "$source" -B "$build" -G Ninja -Wno-dev --no-warn-unused-cli \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" "${launchers[@]}" "$@" &&
+        cmake --build "$build" -j"$jobs" && cmake --install "$build"; } </dev/null 2>&1 |
+        tee "$log" | awk '/^\[[0-9]+\/[0-9]+\] /{ print; fflush() }' >&2; then
+        rm -rf "$build" "$log"
         touch "$prefix/.complete"
+        return 0
+    fi
+    tail -n 60 "$log" >&2
+    echo "build-windows: building $name failed; the whole output is in $log" >&2
+    return 1
 }
 
 zlib_options=(-DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a
@@ -160,7 +168,7 @@ build_deps() {
         -DBUILD_ZLIB=OFF -DBUILD_PNG=OFF -DBUILD_JPEG=OFF -DBUILD_ITT=OFF -DBUILD_IPP_IW=OFF
         -DBUILD_PROTOBUF=OFF -DOPENCV_GENERATE_PKGCONFIG=OFF -DINSTALL_CREATE_DISTRIB=OFF
         "${zlib_options[@]}"
-        -DPNG_LIBRARY="$png_dir/lib/libpng.a" -DPNG_PNG_INCLUDE_DIR="$png_dir/include"
+        -DPNG_LIBRARY="$(ls "$png_dir"/lib/libpng*.a | head -n 1)" -DPNG_PNG_INCLUDE_DIR="$png_dir/include"
         -DJPEG_LIBRARY="$jpeg_dir/lib/libjpeg.a" -DJPEG_INCLUDE_DIR="$jpeg_dir/include"
     )
     version=$(source_version opencv) || return 1

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/keys/key_names.hpp"
+
 namespace camsteer {
 
 // What the command line asks for, before anything is opened or loaded.
@@ -25,6 +27,12 @@ struct CommandLine {
     std::string cameraPath;
     // Start-up failures found once the windows are up are also shown in "Camsteer".
     bool showFailures = false;
+    // --keys: the keys the steering keys send (the rest keep theirs); keysGiven when given.
+    KeyBindings keys;
+    bool keysGiven = false;
+    // --steady: the decision's dead band in pixels (Tracker::decide); steadyGiven when given.
+    int steady = 0;
+    bool steadyGiven = false;
 };
 
 // Reads argv. `clipProgram`: the program takes a CLIP after the reference (camsteer_replay) and

@@ -1,8 +1,6 @@
 #include "platform/keys/keyboard.hpp"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -12,14 +10,6 @@
 #include "platform/keys/portal.hpp"
 
 namespace camsteer {
-
-namespace {
-
-bool isSet(const char* value) {
-    return value != nullptr && value[0] != '\0';
-}
-
-}  // namespace
 
 void Keyboard::keys(KeySet set, bool down) {
     for (int k = 0; k < kSteeringKeyCount; ++k) {
@@ -34,28 +24,10 @@ void Keyboard::releaseAll() {
     flush();
 }
 
-SessionKind classifySession(const char* display, const char* waylandDisplay,
-                            const char* sessionType) {
-    if (isSet(sessionType) && std::strcmp(sessionType, "x11") == 0) {
-        return SessionKind::kX11;
-    }
-    if (isSet(sessionType) && std::strcmp(sessionType, "wayland") == 0) {
-        return SessionKind::kWayland;
-    }
-    if (isSet(waylandDisplay)) {
-        return SessionKind::kWayland;
-    }
-    if (isSet(display)) {
-        return SessionKind::kX11;
-    }
-    return SessionKind::kNone;
-}
-
-std::vector<KeyBackend> keyBackendOrder(const char* display, const char* waylandDisplay,
-                                        const char* sessionType) {
+std::vector<KeyBackend> keyBackendOrder(const DesktopSession& session) {
     using B = KeyBackend;
     std::vector<KeyBackend> order;
-    switch (classifySession(display, waylandDisplay, sessionType)) {
+    switch (session.kind()) {
         case SessionKind::kX11:
             order = {B::kXTest, B::kUinput, B::kVirtualKeyboard, B::kFakeInput};
             break;
@@ -68,9 +40,9 @@ std::vector<KeyBackend> keyBackendOrder(const char* display, const char* wayland
     }
     order.erase(std::remove_if(order.begin(), order.end(),
                                [&](KeyBackend b) {
-                                   return (b == B::kXTest && !isSet(display)) ||
+                                   return (b == B::kXTest && !session.hasX11()) ||
                                           ((b == B::kVirtualKeyboard || b == B::kFakeInput) &&
-                                           !isSet(waylandDisplay));
+                                           !session.hasWayland());
                                }),
                 order.end());
     return order;
@@ -94,16 +66,17 @@ const char* keyBackendName(KeyBackend backend) {
 
 namespace {
 
-std::unique_ptr<Keyboard> openBackend(KeyBackend backend, std::string* reason) {
+std::unique_ptr<Keyboard> openBackend(KeyBackend backend, const DesktopSession& session,
+                                      std::string& why) {
     switch (backend) {
         case KeyBackend::kXTest:
-            return openXTestKeyboard(reason);
+            return openXTestKeyboard(session, why);
         case KeyBackend::kUinput:
-            return openUinputKeyboard(reason);
+            return openUinputKeyboard(why);
         case KeyBackend::kVirtualKeyboard:
-            return openVirtualKeyboard(reason);
+            return openVirtualKeyboard(session, why);
         case KeyBackend::kFakeInput:
-            return openFakeInputKeyboard(reason);
+            return openFakeInputKeyboard(session, why);
         case KeyBackend::kPortal:
             break;  // opened with the backend after it (see choose())
     }
@@ -122,48 +95,45 @@ std::string inUseLine(KeyBackend backend, bool waylandSession) {
 }
 
 // Opens the first backend of order[from...] that works, noting each failure in order.
-void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSession,
+void choose(const std::vector<KeyBackend>& order, size_t from, const DesktopSession& session,
             KeyboardChoice& choice) {
+    const bool waylandSession = session.kind() == SessionKind::kWayland;
     for (size_t i = from; i < order.size(); ++i) {
         const KeyBackend backend = order[i];
-        std::string reason;
+        std::string why;
         if (backend == KeyBackend::kPortal) {
             // The user may refuse: the rest of the order gives the fallback, its failures
             // noted after the portal's own.
             KeyboardChoice rest;
-            choose(order, i + 1, waylandSession, rest);
-            choice.keyboard = openPortalKeyboard(rest.keyboard, rest.inUse, &reason);
+            choose(order, i + 1, session, rest);
+            choice.keyboard = openPortalKeyboard(session, rest.keyboard, rest.inUse, why);
             if (choice.keyboard) {
                 choice.inUse = inUseLine(backend, waylandSession);
                 return;
             }
             choice.failures.push_back(std::string("key output via ") + keyBackendName(backend) +
-                                      " unavailable: " + reason);
+                                      " unavailable: " + why);
             choice.failures.insert(choice.failures.end(), rest.failures.begin(),
                                    rest.failures.end());
             choice.keyboard = std::move(rest.keyboard);
             choice.inUse = rest.inUse;
             return;
         }
-        choice.keyboard = openBackend(backend, &reason);
+        choice.keyboard = openBackend(backend, session, why);
         if (choice.keyboard) {
             choice.inUse = inUseLine(backend, waylandSession);
             return;
         }
         choice.failures.push_back(std::string("key output via ") + keyBackendName(backend) +
-                                  " unavailable: " + reason);
+                                  " unavailable: " + why);
     }
 }
 
 }  // namespace
 
-KeyboardChoice openKeyboard() {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+KeyboardChoice openKeyboard(const DesktopSession& session) {
     KeyboardChoice choice;
-    choose(keyBackendOrder(display, wayland, sessionType), 0,
-           classifySession(display, wayland, sessionType) == SessionKind::kWayland, choice);
+    choose(keyBackendOrder(session), 0, session, choice);
     return choice;
 }
 

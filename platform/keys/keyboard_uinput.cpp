@@ -124,10 +124,10 @@ std::string uinputFailureReason(int error) {
     }
 }
 
-std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason) {
+std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string& why) {
     libevdev* description = libevdev_new();
     if (description == nullptr) {
-        *reason = uinputFailureReason(ENOMEM);
+        why = uinputFailureReason(ENOMEM);
         return nullptr;
     }
     libevdev_set_name(description, kUinputDeviceName);
@@ -142,7 +142,7 @@ std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason) {
     // The uinput device is a copy; the description is not needed any more.
     libevdev_free(description);
     if (result != 0) {
-        *reason = uinputFailureReason(-result);
+        why = uinputFailureReason(-result);
         return nullptr;
     }
     return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device));

@@ -58,7 +58,7 @@ class UinputKeyboard final : public Keyboard {
     std::string devnode() const;
 
   private:
-    friend std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason);
+    friend std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string& why);
     explicit UinputKeyboard(libevdev_uinput* device);
 
     libevdev_uinput* device_ = nullptr;
@@ -70,8 +70,8 @@ class UinputKeyboard final : public Keyboard {
 constexpr const char* kUinputDeviceName = "camsteer virtual keyboard";
 
 // Creates the virtual keyboard "camsteer virtual keyboard" on /dev/uinput with only the six
-// steering keys. On failure returns nullptr and sets *reason to what failed and how to fix it.
-std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason);
+// steering keys. On failure returns nullptr and sets `why` to what failed and how to fix it.
+std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string& why);
 
 // The reason text (what failed; how to fix it) for an errno of opening /dev/uinput.
 std::string uinputFailureReason(int error);

@@ -9,8 +9,8 @@
 namespace camsteer {
 
 // An xkb keymap (text format v1) of the default layout, which holds the six steering keys at
-// their evdev codes; empty with *reason set when libxkbcommon cannot make one.
-std::string steeringKeymap(std::string* reason);
+// their evdev codes; empty with `why` set when libxkbcommon cannot make one.
+std::string steeringKeymap(std::string& why);
 
 // Key output through a Wayland compositor: the virtual-keyboard protocol of wlroots
 // compositors, or KDE Plasma's fake input. Keys go as evdev codes on a connection of its own.
@@ -41,15 +41,17 @@ class WaylandKeyboard : public Keyboard {
     bool lost_ = false;
 };
 
-// Opens a virtual keyboard on the compositor named by WAYLAND_DISPLAY with the default keymap,
+// Opens a virtual keyboard on the session's Wayland compositor with the default keymap,
 // and keeps it for its whole life: a seat that gains its first keyboard tells clients late, so
-// a key sent right after creation can be lost. On failure returns nullptr and sets *reason.
-std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(std::string* reason);
+// a key sent right after creation can be lost. On failure returns nullptr and sets `why`.
+std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const DesktopSession& session,
+                                                     std::string& why);
 
 // Opens KDE Plasma's fake input (org_kde_kwin_fake_input, version 4 or later) on the compositor
-// named by WAYLAND_DISPLAY and authenticates. KWin offers it only to programs whose desktop
+// of the session and authenticates. KWin offers it only to programs whose desktop
 // entry lists it, and does not release a key of a client that dies. On failure returns nullptr
-// and sets *reason.
-std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(std::string* reason);
+// and sets `why`.
+std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const DesktopSession& session,
+                                                       std::string& why);
 
 }  // namespace camsteer

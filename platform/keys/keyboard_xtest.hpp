@@ -41,7 +41,8 @@ class XTestKeyboard final : public Keyboard {
     _XDisplay* display() const { return display_; }
 
   private:
-    friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason);
+    friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(const DesktopSession& session,
+                                                            std::string& why);
     XTestKeyboard(_XDisplay* display, std::unique_ptr<XTestConnectionState> state,
                   const std::array<unsigned char, kSteeringKeyCount>& keycodes);
 
@@ -50,9 +51,9 @@ class XTestKeyboard final : public Keyboard {
     std::array<unsigned char, kSteeringKeyCount> keycodes_;  // per steering key; 0: not sendable
 };
 
-// Opens its own connection to the X display named by DISPLAY and checks for XTEST. On failure
-// returns nullptr and sets *reason to what failed and how to fix it. A steering key missing
+// Opens its own connection to the session's X display and checks for XTEST. On failure
+// returns nullptr and sets `why` to what failed and how to fix it. A steering key missing
 // from the server's keyboard map is skipped and reported once on standard error.
-std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason);
+std::unique_ptr<XTestKeyboard> openXTestKeyboard(const DesktopSession& session, std::string& why);
 
 }  // namespace camsteer

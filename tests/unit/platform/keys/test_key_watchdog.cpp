@@ -70,7 +70,7 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
         Display* observer = XOpenDisplay(server.display().c_str());
         ASSERT_NE(observer, nullptr);
         std::string why;
-        std::unique_ptr<XTestKeyboard> keyboard = openXTestKeyboard(&why);
+        std::unique_ptr<XTestKeyboard> keyboard = openXTestKeyboard(readDesktopSession(), why);
         ASSERT_TRUE(keyboard) << why;
         std::unique_ptr<KeyWatchdog> watchdog = KeyWatchdog::start("XTest", why, kProgram);
         ASSERT_TRUE(watchdog) << why;

@@ -56,7 +56,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
     if (!options.sendKeys) {
         return nullptr;
     }
-    KeyboardChoice choice = openKeyboard(session);
+    KeyboardChoice choice = openKeyboard(session, KeyBindings());
     if (!choice.keyboard) {
         for (const std::string& failure : choice.failures) {
             diagnose(options, failure);
@@ -70,7 +70,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
         inUse = choice.inUse;
         if (keysOutliveProcess(backend)) {
             std::string why;
-            watchdog = KeyWatchdog::start(backend, why);
+            watchdog = KeyWatchdog::start(backend, KeyBindings(), why);
             if (watchdog) {
                 keys->mirrorTo(watchdog->fd());
             } else {

@@ -39,18 +39,19 @@ void onTerminate(int) {
 // it holds stay down at most this long after. One pread of /proc/PID/stat, a few microseconds.
 constexpr int kStopCheckMs = 100;
 
-// The backend the program named, in the session the watchdog was started in.
+// The backend the program named, the keys it sends, and the session the watchdog runs in.
 struct Backend {
     std::string name;
+    KeyBindings bindings;
     DesktopSession session;
 };
 
 std::unique_ptr<Keyboard> openBackend(const Backend& backend, std::string& why) {
     if (backend.name == "XTest") {
-        return openXTestKeyboard(backend.session, why);
+        return openXTestKeyboard(backend.session, backend.bindings, why);
     }
     if (backend.name == "KDE fake input") {
-        return openFakeInputKeyboard(backend.session, why);
+        return openFakeInputKeyboard(backend.session, backend.bindings, why);
     }
     why = "no such key backend";
     return nullptr;
@@ -145,7 +146,7 @@ void tell(int guard, std::uint8_t keys) {
     }
 }
 
-int runWatchdog(const std::string& backendName, pid_t parent) {
+int runWatchdog(const std::string& backendName, const KeyBindings& bindings, pid_t parent) {
     // Terminal signals are meant for the program, not for this. SIGTERM ends the watch (the
     // keys are released first), interrupting a poll.
     for (int signo : {SIGINT, SIGQUIT, SIGTSTP, SIGHUP, SIGTTIN, SIGTTOU, SIGPIPE, SIGCHLD}) {
@@ -163,7 +164,7 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
         return 2;
     }
     ::fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK);
-    const Backend backend{backendName, readDesktopSession()};
+    const Backend backend{backendName, bindings, readDesktopSession()};
     std::string why;
     std::unique_ptr<Keyboard> keyboard = openBackend(backend, why);
     if (!keyboard) {
@@ -257,13 +258,15 @@ bool runKeyWatchdogIfAsked(int argc, char** argv, int& status) {
     if (argc < 2 || std::strcmp(argv[1], kKeyWatchdogArgument) != 0) {
         return false;
     }
-    if (argc != 4) {
+    KeyBindings bindings;
+    std::string why;
+    if (argc != 5 || !parseKeyBindings(argv[4], bindings, why)) {
         std::fprintf(stderr, "%s: %s is for the program's own use\n", programName(),
                      kKeyWatchdogArgument);
         status = 2;
         return true;
     }
-    status = runWatchdog(argv[2], static_cast<pid_t>(std::atol(argv[3])));
+    status = runWatchdog(argv[2], bindings, static_cast<pid_t>(std::atol(argv[3])));
     return true;
 }
 

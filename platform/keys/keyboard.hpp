@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/keys/key_names.hpp"
 #include "platform/session/desktop_session.hpp"
 #include "tracker/key_sink.hpp"
 
@@ -14,8 +15,9 @@ namespace camsteer {
 class Keyboard {
   public:
     virtual ~Keyboard() = default;
-    // Queues a press (down) or release of one key of the vocabulary; other codes are ignored.
-    virtual void key(int virtualKey, bool down) = 0;
+    // Queues a press (down) or release of the key bound to one steering key (the backend took
+    // its codes from the KeyBindings it was opened with).
+    virtual void key(SteeringKey key, bool down) = 0;
     // Delivers what was queued since the last flush.
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
@@ -61,8 +63,9 @@ std::vector<KeyBackend> keyBackendOrder(const DesktopSession& session);
 // The backend's name in messages ("XTest", "uinput", ...).
 const char* keyBackendName(KeyBackend backend);
 
-// Opens the first backend of keyBackendOrder() for the session that works. The portal's answer
-// comes later, so the backend after it is opened too, to take over should the user refuse.
-KeyboardChoice openKeyboard(const DesktopSession& session);
+// Opens the first backend of keyBackendOrder() for the session that works, sending the keys
+// `bindings` names. The portal's answer comes later, so the backend after it is opened too, to
+// take over should the user refuse.
+KeyboardChoice openKeyboard(const DesktopSession& session, const KeyBindings& bindings);
 
 }  // namespace camsteer

@@ -25,6 +25,7 @@ namespace camsteer {
 // or it made no session.
 std::unique_ptr<Keyboard> openPortalKeyboard(const DesktopSession& session,
                                              std::unique_ptr<Keyboard>& fallback,
-                                             const std::string& fallbackInUse, std::string& why);
+                                             const std::string& fallbackInUse,
+                                             const KeyBindings& bindings, std::string& why);
 
 }  // namespace camsteer

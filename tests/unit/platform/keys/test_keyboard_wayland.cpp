@@ -74,9 +74,10 @@ TEST(WaylandKeyboard, RequestsReachTheCompositorInOrder) {
         test::FakeCompositor compositor(socket, c.offer);
         ASSERT_TRUE(compositor.ok());
         std::string reason;
-        std::unique_ptr<WaylandKeyboard> opened = c.backend == Backend::kVirtualKeyboard
-                                                      ? openVirtualKeyboard(session, reason)
-                                                      : openFakeInputKeyboard(session, reason);
+        std::unique_ptr<WaylandKeyboard> opened =
+            c.backend == Backend::kVirtualKeyboard
+                ? openVirtualKeyboard(session, KeyBindings(), reason)
+                : openFakeInputKeyboard(session, KeyBindings(), reason);
         if (!c.fails.empty()) {
             EXPECT_EQ(opened, nullptr);
             EXPECT_NE(reason.find(c.fails), std::string::npos) << reason;

@@ -72,12 +72,10 @@ __attribute__((target("ssse3"))) void splitChannels(const uchar* pixel, __m128i 
 }
 
 // For 16 pixels the indexes the one-by-one pass computes: v * 256 + diff into the S and V
-// table, and the conversion's hue index (HsvLookup::hueIndex) as high * 512 + low, where high
+// table, and the conversion's hue index (HsvLookup::hueIndex) as (high << 9) | low, where high
 // is largest * 256 + diff and low 256 + d (largest: R before G before B where they tie).
-__attribute__((target("ssse3"))) void tableIndexesSsse3(const uchar* pixel, uint16_t sv[16],
-                                                        uint16_t high[16], uint16_t low[16]) {
-    __m128i channel[3];
-    splitChannels(pixel, channel);
+__attribute__((target("ssse3"))) void tableIndexesSsse3(const __m128i channel[3], uint16_t sv[16],
+                                                        uint32_t hue[16]) {
     const __m128i b = channel[0], g = channel[1], r = channel[2];
     const __m128i v = _mm_max_epu8(b, _mm_max_epu8(g, r));
     const __m128i diff = _mm_sub_epi8(v, _mm_min_epu8(b, _mm_min_epu8(g, r)));
@@ -101,22 +99,32 @@ __attribute__((target("ssse3"))) void tableIndexesSsse3(const uchar* pixel, uint
                                       _mm_and_si128(pair(isG, isG), _mm_sub_epi16(b16, r16))),
                          _mm_and_si128(pair(isB, isB), _mm_sub_epi16(r16, g16)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(sv + 8 * half), pair(diff, v));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(high + 8 * half), pair(diff, largest));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(low + 8 * half),
-                         _mm_add_epi16(d, _mm_set1_epi16(256)));
+        // 16-bit high and low into 32 bits: high << 9 | low, low < 512.
+        const __m128i high = pair(diff, largest);
+        const __m128i low = _mm_add_epi16(d, _mm_set1_epi16(256));
+        const __m128i highShifted[2] = {_mm_slli_epi32(_mm_unpacklo_epi16(high, zero), 9),
+                                        _mm_slli_epi32(_mm_unpackhi_epi16(high, zero), 9)};
+        for (int quarter = 0; quarter < 2; ++quarter) {
+            const __m128i low32 =
+                quarter == 0 ? _mm_unpacklo_epi16(low, zero) : _mm_unpackhi_epi16(low, zero);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(hue + 8 * half + 4 * quarter),
+                             _mm_or_si128(highShifted[quarter], low32));
+        }
     }
 }
 
-// Marks with 1 the pixels that may pass the band and 0 those that cannot, 16 at a time: V =
-// the largest channel, diff = V less the smallest; a pixel may pass only with V in vlo..vhi
-// and diff at least dmin. Returns the first pixel left unmarked.
-__attribute__((target("ssse3"))) int markCandidatesSsse3(const uchar* pixel, uchar* result,
-                                                         int cols, uchar vlo, uchar vhi,
-                                                         uchar dmin) {
+// The pass over whole blocks of 16 pixels of a row: a pixel may pass the band only with V (the
+// largest channel) in vlo..vhi and diff (V less the smallest) at least dmin; blocks of which
+// none may pass are all zero, the others are looked up pixel by pixel, each through the S and
+// V table and the hue's projection (both zero for a pixel that cannot pass, so no test is
+// needed). Returns the first pixel left to do.
+__attribute__((target("ssse3"))) int projectBlocksSsse3(const uchar* pixel, uchar* result, int cols,
+                                                        uchar vlo, uchar vhi, uchar dmin,
+                                                        const uchar* svTable,
+                                                        const uchar* projection) {
     const __m128i vLo = _mm_set1_epi8(static_cast<char>(vlo));
     const __m128i vHi = _mm_set1_epi8(static_cast<char>(vhi));
     const __m128i dMin = _mm_set1_epi8(static_cast<char>(dmin));
-    const __m128i one = _mm_set1_epi8(1);
     int x = 0;
     for (; x + 16 <= cols; x += 16, pixel += 48) {
         __m128i channel[3];
@@ -128,7 +136,16 @@ __attribute__((target("ssse3"))) int markCandidatesSsse3(const uchar* pixel, uch
             _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, vLo), v),
                                         _mm_cmpeq_epi8(_mm_min_epu8(v, vHi), v)),
                           _mm_cmpeq_epi8(_mm_max_epu8(diff, dMin), diff));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + x), _mm_and_si128(candidate, one));
+        if (_mm_movemask_epi8(candidate) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(result + x), _mm_setzero_si128());
+            continue;
+        }
+        uint16_t sv[16];
+        uint32_t hue[16];
+        tableIndexesSsse3(channel, sv, hue);
+        for (int i = 0; i < 16; ++i) {
+            result[x + i] = static_cast<uchar>(svTable[sv[i]] & projection[hue[i]]);
+        }
     }
     return x;
 }
@@ -162,15 +179,24 @@ void BandProjection::makeTables(const cv::Mat& model, int smin, int vmin, int vm
     }
     // The back-projection of every hue value, masked by the hue's own test.
     cv::calcBackProject(&ramp_, 1, kHueChannel, model, rampOut_, kHueRanges);
+    std::array<uchar, 256> hueTable{};
     for (int i = 0; i < 256; ++i) {
-        hueTable_[static_cast<size_t>(i)] =
+        hueTable[static_cast<size_t>(i)] =
             rampOut_.at<uchar>(0, i) & hueBand[static_cast<size_t>(i)];
+    }
+    const HsvLookup& hsv = HsvLookup::tables();
+    if (projection_.empty() || hueTable != hueTable_) {
+        // The same through the conversion's hue, by its index: it changes with the model.
+        hueTable_ = hueTable;
+        projection_.resize(HsvLookup::kHueIndexes);
+        for (size_t i = 0; i < projection_.size(); ++i) {
+            projection_[i] = hueTable_[hsv.hueAt(static_cast<int>(i))];
+        }
     }
 
     // The S and V tests together, by V and diff (the conversion's S depends on nothing else),
     // and the smallest diff with which any V in the band passes them: below it no pixel
     // passes, whatever its V.
-    const HsvLookup& hsv = HsvLookup::tables();
     smallestDiff_ = 256;
     svTable_.resize(256 * 256);
     for (int v = 0; v < 256; ++v) {
@@ -222,33 +248,16 @@ cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smi
     for (int y = 0; y < bgr.rows; ++y) {
         const uchar* pixel = bgr.ptr<uchar>(y);
         uchar* result = out.ptr<uchar>(y);
-        int marked = 0;  // pixels before this one are marked 1 (may pass) or 0 (cannot)
+        int done = 0;  // pixels before this one are done
 #ifdef CAMSTEER_SSSE3_BAND
         static const bool canShuffle = __builtin_cpu_supports("ssse3");
         if (canShuffle && valueInterval_) {
-            marked = markCandidatesSsse3(pixel, result, bgr.cols, valueLow_, valueHigh_,
-                                         static_cast<uchar>(smallestDiff_));
-        }
-        // Marked pixels, in whole blocks of 16: the candidates' table indexes found 16 at a
-        // time, then looked up one by one.
-        for (int x = 0; x < marked; x += 16) {
-            uint64_t words[2];
-            std::memcpy(words, result + x, 16);
-            if ((words[0] | words[1]) == 0) {
-                continue;  // sixteen that cannot pass
-            }
-            uint16_t sv[16], high[16], low[16];
-            tableIndexesSsse3(pixel + 3 * x, sv, high, low);
-            for (int i = 0; i < 16; ++i) {
-                if (result[x + i] != 0) {
-                    const uchar pass = svTable[sv[i]];
-                    const int hue = hsv.hueAt((high[i] << 9) | low[i]);
-                    result[x + i] = pass != 0 ? static_cast<uchar>(hueTable_[hue] & pass) : 0;
-                }
-            }
+            done =
+                projectBlocksSsse3(pixel, result, bgr.cols, valueLow_, valueHigh_,
+                                   static_cast<uchar>(smallestDiff_), svTable, projection_.data());
         }
 #endif
-        for (int x = marked; x < bgr.cols; ++x) {
+        for (int x = done; x < bgr.cols; ++x) {
             result[x] = project(pixel + 3 * x);
         }
         // Most rows hold nothing: they are skipped eight bytes at a time.
@@ -264,6 +273,12 @@ cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smi
         }
         if (first < bgr.cols) {
             int last = bgr.cols - 1;
+            for (uint64_t word = 0; last - 7 > first; last -= 8) {
+                std::memcpy(&word, result + last - 7, 8);
+                if (word != 0) {
+                    break;
+                }
+            }
             while (result[last] == 0) {
                 --last;
             }

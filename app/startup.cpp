@@ -55,7 +55,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
     if (!options.sendKeys) {
         return nullptr;
     }
-    KeyboardChoice choice = openKeyboard();
+    KeyboardChoice choice = openKeyboard(KeyBindings());
     if (!choice.keyboard) {
         for (const std::string& failure : choice.failures) {
             diagnose(options, failure);
@@ -69,7 +69,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
         inUse = choice.inUse;
         if (keysOutliveProcess(backend)) {
             std::string why;
-            watchdog = KeyWatchdog::start(backend, why);
+            watchdog = KeyWatchdog::start(backend, KeyBindings(), why);
             if (watchdog) {
                 keys->mirrorTo(watchdog->fd());
             } else {

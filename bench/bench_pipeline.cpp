@@ -264,7 +264,7 @@ class GatedSource : public FrameSource {
 class StampingKeyboard : public Keyboard {
   public:
     explicit StampingKeyboard(const GatedSource& source) : source_(source) {}
-    void key(int, bool) override {}
+    void key(SteeringKey, bool) override {}
     void flush() override {
         const double us =
             std::chrono::duration<double, std::micro>(Clock::now() - source_.handedOver_).count();

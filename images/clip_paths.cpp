@@ -105,3 +105,87 @@ std::vector<cv::Point3d> useFrames(const std::string& kind) {
 }
 
 }  // namespace camsteer::images
+
+namespace camsteer::images {
+
+namespace {
+
+// A hand's tremor: a smooth wander of `wander` px (two slow sines) plus a jitter of up to
+// `jitter` px from frame to frame (a fixed-seed generator, so the clip is the same every time).
+class Tremor {
+  public:
+    Tremor(double wander, double jitter) : wander_(wander), jitter_(jitter) {}
+    double next() {
+        ++frame_;
+        state_ = state_ * 1103515245u + 12345u;
+        const double noise = static_cast<double>(state_ >> 16 & 0x7fff) / 0x7fff * 2 - 1;
+        return wander_ * (0.6 * std::sin(frame_ * 0.37) + 0.4 * std::sin(frame_ * 0.13 + 1)) +
+               jitter_ * noise;
+    }
+
+  private:
+    double wander_;
+    double jitter_;
+    int frame_ = 0;
+    unsigned state_ = 20261208u;
+};
+
+// The grid lines of the decision in the stored picture (top-down, not mirrored): the user's
+// left line x < 106 on screen is x > 213 here; the top line y > 160 (rows from the bottom) is
+// y < 79.
+constexpr double kLeftLineX = 213.5, kRightLineX = 106.5, kTopLineY = 78.5, kBottomLineY = 158.5;
+// Radii whose disc covers the Near (20 %) and Far (12 %) share of 320 x 240.
+constexpr double kNearLimitR = 66.9, kFarLimitR = 51.2;
+// A ball between Far and Near (about 14 %), which steers only by where it is.
+constexpr double kNeutralR = 58;
+
+}  // namespace
+
+bool isTremorKind(const std::string& kind) {
+    return kind == "tremor" || kind == "jitter";
+}
+
+int tremorFps(const std::string& kind) {
+    return kind == "tremor" ? 30 : 15;
+}
+
+std::vector<cv::Point3d> tremorFrames(const std::string& kind) {
+    std::vector<cv::Point3d> frames;
+    if (kind == "jitter") {
+        // From the middle cell to 4 px before the line, 60 frames jittering across it while
+        // drifting 12 px on, and back.
+        frames.assign(10, cv::Point3d(160, 120, kNeutralR));
+        appendGlide(frames, {kLeftLineX - 4, 120, kNeutralR}, 10);
+        for (int i = 0; i < 60; ++i) {
+            frames.emplace_back(kLeftLineX - 4 + 12.0 * i / 60 + (i % 2 == 0 ? 3 : -3), 120,
+                                kNeutralR);
+        }
+        appendGlide(frames, {160, 120, kNeutralR}, 10);
+        frames.resize(90, cv::Point3d(160, 120, kNeutralR));
+        return frames;
+    }
+    const int held = 90;
+    const double ball = kNeutralR;
+    const cv::Point3d lines[] = {{kLeftLineX, 120, ball},
+                                 {kRightLineX, 120, ball},
+                                 {160, kTopLineY, ball},
+                                 {160, kBottomLineY, ball}};
+    Tremor tremor(2, 1);
+    Tremor other(2, 1);
+    for (const cv::Point3d& line : lines) {
+        for (int i = 0; i < held; ++i) {
+            const bool acrossX = line.x != 160;
+            const double t = tremor.next();
+            const double o = other.next();
+            frames.emplace_back(line.x + (acrossX ? t : o), line.y + (acrossX ? o : t), ball);
+        }
+    }
+    for (double radius : {kNearLimitR, kFarLimitR}) {
+        for (int i = 0; i < held; ++i) {
+            frames.emplace_back(160 + other.next(), 120 + other.next(), radius + tremor.next());
+        }
+    }
+    return frames;
+}
+
+}  // namespace camsteer::images

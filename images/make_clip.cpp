@@ -5,6 +5,7 @@
 //   camsteer_make_clip OUT.avi hold CX CY RADIUS FRAMES [FPS [EMPTY]]
 //   camsteer_make_clip OUT.avi size W H FRAMES
 //   camsteer_make_clip OUT.avi use|cells|near|far|absent
+//   camsteer_make_clip OUT.avi tremor|jitter
 //
 // Coordinates are those of the stored picture (top-down, not mirrored). EMPTY frames without
 // the ball come first, so a test can put the key receiver in place before the ball appears.
@@ -37,7 +38,7 @@ constexpr int kDefaultFps = 15;
 
 const char kUsage[] =
     "usage: camsteer_make_clip OUT.avi demo | OUT.avi hold CX CY RADIUS FRAMES [FPS [EMPTY]] | "
-    "OUT.avi size W H FRAMES | OUT.avi use|cells|near|far|absent";
+    "OUT.avi size W H FRAMES | OUT.avi use|cells|near|far|absent | OUT.avi tremor|jitter";
 
 // Grey with a gentle gradient and a faint cool tint; saturation stays far
 // below what the colour mask accepts.
@@ -163,6 +164,10 @@ int main(int argc, char** argv) {
             return 2;
         }
         return writeClip(out, {kWidth, kHeight}, kDefaultFps, framesOf(demoPath()));
+    }
+    if (camsteer::images::isTremorKind(mode) && argc == 3) {
+        return writeClip(out, {kWidth, kHeight}, camsteer::images::tremorFps(mode),
+                         camsteer::images::tremorFrames(mode));
     }
     if (camsteer::images::isUseKind(mode)) {
         if (argc != 3) {

@@ -17,8 +17,8 @@ enum SteeringKey : int {
     kSteeringKeyCount
 };
 
-// The classic virtual-key codes the steering keys are described with; the one table from a
-// steering key to the key it stands for, which the backends map to their own codes.
+// The classic virtual-key codes the steering keys are described with, and send unless the user
+// binds other keys (platform/keys/key_names.hpp holds every backend's codes for each key).
 enum VirtualKey : int {
     kVkLeft = 37,
     kVkUp = 38,
@@ -29,16 +29,6 @@ enum VirtualKey : int {
 };
 constexpr std::array<int, kSteeringKeyCount> kSteeringKeys = {kVkUp,    kVkDown, kVkLeft,
                                                               kVkRight, kVkAdd,  kVkSubtract};
-
-// The steering key a virtual-key code stands for; kSteeringKeyCount for any other code.
-constexpr SteeringKey steeringKeyOf(int virtualKey) {
-    for (int k = 0; k < kSteeringKeyCount; ++k) {
-        if (kSteeringKeys[k] == virtualKey) {
-            return static_cast<SteeringKey>(k);
-        }
-    }
-    return kSteeringKeyCount;
-}
 
 // Which of the six steering keys: bit i is SteeringKey i. The one form the keys take from the
 // decision through the held keys and the watchdog's pipe (one byte) to the backends.

@@ -53,7 +53,8 @@ void Tracker::colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::M
 
 TrackerSettings Tracker::settings() const {
     return TrackerSettings{vmin.load(),         vmax.load(),        smin.load(),
-                           nearFraction.load(), farFraction.load(), trackMinFraction.load()};
+                           nearFraction.load(), farFraction.load(), trackMinFraction.load(),
+                           steady.load()};
 }
 
 void Tracker::buildHueModel(const cv::Mat& reference) {
@@ -176,18 +177,38 @@ void Tracker::locateTarget(const cv::Mat& frame, const TrackerSettings& s) {
     }
 }
 
+namespace {
+
+// A coverage limit moved by `pixels` of the radius of a disc of that area (outwards for a
+// positive count), in a frame of `area` pixels; never below 0.
+double coverageMovedBy(double limit, int pixels, double area) {
+    if (pixels == 0) {
+        return limit;  // exactly the limit: the rule without dead bands stays bit for bit
+    }
+    const double radius = std::sqrt(std::max(limit, 0.0) * area / CV_PI) + pixels;
+    return radius <= 0 ? 0.0 : CV_PI * radius * radius / area;
+}
+
+}  // namespace
+
 DirectionFlags Tracker::decide(cv::Point centre, double coverage, int width, int height,
-                               double nearFraction, double farFraction, double trackMinFraction) {
+                               double nearFraction, double farFraction, double trackMinFraction,
+                               int steady, const DirectionFlags& previous) {
     const int third = width / 3;
     const int rowThird = height / 3;
+    const double area = static_cast<double>(width) * height;
+    // How far past a limit a flag's own side begins: a set flag holds N pixels beyond its line,
+    // a clear one waits for N pixels past it.
+    auto past = [steady](bool wasSet) { return wasSet ? -steady : steady; };
     DirectionFlags d;
-    d.back = coverage < farFraction && coverage > trackMinFraction;
-    d.forward = coverage > nearFraction;
+    d.back = coverage < coverageMovedBy(farFraction, -past(previous.back), area) &&
+             coverage > trackMinFraction;
+    d.forward = coverage > coverageMovedBy(nearFraction, past(previous.forward), area);
     // Any direction cancels forward and back: those keys belong to the middle cell only.
-    d.left = centre.x < third;
-    d.right = centre.x > 2 * third;
-    d.down = centre.y < rowThird;  // rows count from the bottom
-    d.up = centre.y > 2 * rowThird;
+    d.left = centre.x < third - past(previous.left);
+    d.right = centre.x > 2 * third + past(previous.right);
+    d.down = centre.y < rowThird - past(previous.down);  // rows count from the bottom
+    d.up = centre.y > 2 * rowThird + past(previous.up);
     if (d.left || d.right || d.down || d.up) {
         d.forward = false;
         d.back = false;
@@ -197,7 +218,7 @@ DirectionFlags Tracker::decide(cv::Point centre, double coverage, int width, int
 
 void Tracker::decideDirections(const TrackerSettings& s) {
     directions_ = decide(cv::Point(centreX_, centreY_), coverageLocked(), width_, height_,
-                         s.nearFraction, s.farFraction, s.trackMinFraction);
+                         s.nearFraction, s.farFraction, s.trackMinFraction, s.steady, directions_);
 }
 
 void Tracker::sendKeys() {

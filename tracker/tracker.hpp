@@ -51,6 +51,7 @@ struct TrackerSettings {
     double nearFraction;
     double farFraction;
     double trackMinFraction;
+    int steady;
 };
 
 // Learns the target's hue from a reference picture and follows it frame by frame: where its
@@ -96,9 +97,18 @@ class Tracker {
     int width() const { return width_; }
     int height() const { return height_; }
 
-    // The pure steering rule: flags from the tracked point and the coverage.
+    // The pure steering rule: flags from the tracked point and the coverage. With `steady` N > 0
+    // each of the six flags has a dead band of N pixels either side of its limit, so a target
+    // held still on a limit does not tap a key: set in `previous`, a flag clears only N pixels
+    // back on the other side; clear, it sets only N pixels past. For the four grid lines that is
+    // the centre's distance; for Near and Far it is the radius of a disc of the target's area,
+    // which a hand's tremor in depth changes by as many pixels as its edge moves. N = 0 is the
+    // rule without dead bands, whatever `previous`.
     static DirectionFlags decide(cv::Point centre, double coverage, int width, int height,
-                                 double nearFraction, double farFraction, double trackMinFraction);
+                                 double nearFraction, double farFraction, double trackMinFraction,
+                                 int steady = 0, const DirectionFlags& previous = {});
+    // The largest --steady.
+    static constexpr int kMaxSteady = 20;
     // Colour band of an HSV image: lower bounds inclusive, upper bounds exclusive.
     static void colourBand(const cv::Mat& hsv, int smin, int vmin, int vmax, cv::Mat& mask);
     // Its bounds per channel (H, S, V), inclusive at both ends, as cv::inRange takes them.
@@ -119,6 +129,7 @@ class Tracker {
     std::atomic<double> nearFraction{0.2};
     std::atomic<double> farFraction{0.12};
     std::atomic<double> trackMinFraction{0.05};
+    std::atomic<int> steady{0};  // the decision's dead band in pixels, 0..kMaxSteady
 
   private:
     TrackerSettings settings() const;

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,12 +24,14 @@ std::vector<LockedDisplay> lockedDisplays(const char* display, const char* wayla
 // The folder the lock files go in: `runtimeDir` when it is a folder of `uid`'s that nobody else
 // may write to. Otherwise "" and the lock goes to /tmp, in files named after the uid: a runtime
 // folder left over from another user (su, sudo -E) must not decide whether a lock is taken.
-std::string lockFolder(const char* runtimeDir, uid_t uid);
+std::string lockFolder(const char* runtimeDir, unsigned uid);
 
 // One key-sending instance per display server: two would press and release the same keys
 // against each other. The lock is an flock on a file per server the run sends keys to (see
 // lockedDisplays), in the lock folder or /tmp; the kernel drops it with the process however
 // that ends, so a killed run never blocks the next start.
+// On Windows the lock is a named mutex of the desktop session (one keyboard input), which
+// Windows likewise removes with the process; the refusal then says "on this desktop".
 class InstanceLock {
   public:
     // Takes the lock of every display server this process's session sends keys to, for
@@ -51,7 +52,7 @@ class InstanceLock {
     bool takeOne(const char* program, const std::string& file, const LockedDisplay& server,
                  std::string& refusal);
 
-    std::vector<int> fds_;
+    std::vector<std::intptr_t> held_;  // lock files (Linux), handles (Windows)
 };
 
 }  // namespace camsteer

@@ -128,7 +128,7 @@ std::vector<LockedDisplay> lockedDisplays(const char* display, const char* wayla
     return servers;
 }
 
-std::string lockFolder(const char* runtimeDir, uid_t uid) {
+std::string lockFolder(const char* runtimeDir, unsigned uid) {
     struct stat st {};
     if (isSet(runtimeDir) && runtimeDir[0] == '/' && ::stat(runtimeDir, &st) == 0 &&
         S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
@@ -200,13 +200,13 @@ bool InstanceLock::takeOne(const char* program, const std::string& file,
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.data(), text.size(), 0) < 0) {
         // Only the holder's name is missing; the lock itself holds.
     }
-    fds_.push_back(fd);
+    held_.push_back(fd);
     return true;
 }
 
 InstanceLock::~InstanceLock() {
-    for (const int fd : fds_) {
-        ::close(fd);
+    for (const std::intptr_t fd : held_) {
+        ::close(static_cast<int>(fd));
     }
 }
 

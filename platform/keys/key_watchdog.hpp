@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+
+#include "platform/keys/key_names.hpp"
 
 namespace camsteer {
 
@@ -23,12 +26,12 @@ constexpr char kWatchdogReleasedForStop = 's';
 constexpr char kWatchdogCannotReach = 'x';
 
 // A child process that releases the steering keys when this process no longer can. It holds a
-// connection of its own to the same key backend and is told through a pipe which keys are down:
-// one byte per change of the held set, bit i for kSteeringKeys[i] (what HeldKeys::mirrorTo
-// writes). When a 0 byte comes it releases the keys last reported down and goes on watching;
-// when the pipe breaks, because this process ended in any way (SIGKILL and crashes included),
-// it releases them, and again those the latest 0 released (a press under way may have come
-// after it), and ends. It also looks a few times a second whether this process is stopped
+// connection of its own to the same key backend, sending the same bound keys, and is told through
+// a pipe which keys are down: one byte per change of the held set, bit i for SteeringKey i (what
+// HeldKeys::mirrorTo writes). When a 0 byte comes it releases the keys last reported down and goes
+// on watching; when the pipe breaks, because this process ended in any way (SIGKILL and crashes
+// included), it releases them, and again those the latest 0 released (a press under way may have
+// come after it), and ends. It also looks a few times a second whether this process is stopped
 // (SIGSTOP, a debugger), and then releases the keys and says so (news()): continued, this
 // process must press again what it wants.
 //
@@ -41,10 +44,11 @@ constexpr char kWatchdogCannotReach = 'x';
 // killed together with this process (kill -9 of both pids).
 class KeyWatchdog {
   public:
-    // Starts a watchdog for the backend named `backendName`; nullptr with a one-line reason
-    // when the child cannot be started. `program` (null: this program) may name another one
-    // that calls runKeyWatchdogIfAsked, for a test.
-    static std::unique_ptr<KeyWatchdog> start(const std::string& backendName, std::string& why,
+    // Starts a watchdog for the backend named `backendName` and the keys `bindings` binds;
+    // nullptr with a one-line reason when the child cannot be started. `program` (null: this
+    // program) may name another one that calls runKeyWatchdogIfAsked, for a test.
+    static std::unique_ptr<KeyWatchdog> start(const std::string& backendName,
+                                              const KeyBindings& bindings, std::string& why,
                                               const char* program = nullptr);
     // Closes the pipe (the child releases what it last saw down and ends) and reaps the child,
     // waiting for it at most half a second.
@@ -73,15 +77,17 @@ class KeyWatchdog {
     bool restart(std::string& why);
 
   private:
-    KeyWatchdog(const std::string& backendName, const char* program)
-        : backendName_(backendName), program_(program) {}
+    KeyWatchdog(const std::string& backendName, const KeyBindings& bindings, const char* program)
+        : backendName_(backendName), bindings_(bindings), program_(program) {}
     bool spawn(std::string& why);
 
     std::string backendName_;
+    KeyBindings bindings_;
     const char* program_;
     int fd_ = -1;
     int news_ = -1;
     long pid_ = -1;
+    [[maybe_unused]] std::intptr_t process_ = 0;  // the child's handle, where there are handles
     bool ready_ = false;
     bool cannotReach_ = false;
     std::string reason_;

@@ -38,12 +38,13 @@ void onTerminate(int) {
 // it holds stay down at most this long after. One pread of /proc/PID/stat, a few microseconds.
 constexpr int kStopCheckMs = 100;
 
-std::unique_ptr<Keyboard> openBackend(const std::string& name, std::string& reason) {
+std::unique_ptr<Keyboard> openBackend(const std::string& name, const KeyBindings& bindings,
+                                      std::string& reason) {
     if (name == "XTest") {
-        return openXTestKeyboard(&reason);
+        return openXTestKeyboard(bindings, &reason);
     }
     if (name == "KDE fake input") {
-        return openFakeInputKeyboard(&reason);
+        return openFakeInputKeyboard(bindings, &reason);
     }
     reason = "no such key backend";
     return nullptr;
@@ -82,7 +83,8 @@ char processState(int fd) {
 // while the program ends too (a kill of both pids, `kill -9 PROGRAM WATCHDOG`), the guard
 // releases them; a program still running a second later starts a watchdog of its own.
 // Another name, too, so a kill by the programs' name misses it.
-void runGuard(const std::string& backendName, int input, int parentStat) {
+void runGuard(const std::string& backendName, const KeyBindings& bindings, int input,
+              int parentStat) {
     ::prctl(PR_SET_NAME, "camsteer-guard");
     std::uint8_t last = 0;
     std::uint8_t bytes[64];
@@ -94,7 +96,7 @@ void runGuard(const std::string& backendName, int input, int parentStat) {
         const char state = processState(parentStat);
         if (state == 0 || state == 'Z' || state == 'X') {
             std::string reason;
-            if (std::unique_ptr<Keyboard> keyboard = openBackend(backendName, reason)) {
+            if (std::unique_ptr<Keyboard> keyboard = openBackend(backendName, bindings, reason)) {
                 release(*keyboard, last);
             }
             return;
@@ -105,7 +107,7 @@ void runGuard(const std::string& backendName, int input, int parentStat) {
 
 // Starts the guard; the pipe to it (-1 without one). It keeps only its pipe and the parent's
 // stat: the program's pipe and the news pipe must end with the watchdog.
-int startGuard(const std::string& backendName, int parentStat) {
+int startGuard(const std::string& backendName, const KeyBindings& bindings, int parentStat) {
     int pipe[2];
     if (parentStat < 0 || ::pipe2(pipe, O_CLOEXEC) != 0) {
         return -1;
@@ -120,7 +122,7 @@ int startGuard(const std::string& backendName, int parentStat) {
         ::close_range(3, low - 1, 0);
         ::close_range(low + 1, high - 1, 0);
         ::close_range(high + 1, ~0U, 0);
-        runGuard(backendName, pipe[0], parentStat);
+        runGuard(backendName, bindings, pipe[0], parentStat);
         ::_exit(0);
     }
     ::close(pipe[0]);
@@ -138,7 +140,7 @@ void tell(int guard, std::uint8_t keys) {
     }
 }
 
-int runWatchdog(const std::string& backendName, pid_t parent) {
+int runWatchdog(const std::string& backendName, const KeyBindings& bindings, pid_t parent) {
     // Terminal signals are meant for the program, not for this. SIGTERM ends the watch (the
     // keys are released first), interrupting a poll.
     for (int signo : {SIGINT, SIGQUIT, SIGTSTP, SIGHUP, SIGTTIN, SIGTTOU, SIGPIPE, SIGCHLD}) {
@@ -157,7 +159,7 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
     }
     ::fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK);
     std::string reason;
-    std::unique_ptr<Keyboard> keyboard = openBackend(backendName, reason);
+    std::unique_ptr<Keyboard> keyboard = openBackend(backendName, bindings, reason);
     if (!keyboard) {
         // The program says so, knowing what it means for the run.
         note(kWatchdogCannotReach);
@@ -174,7 +176,7 @@ int runWatchdog(const std::string& backendName, pid_t parent) {
     const int parentStat =
         ::open(("/proc/" + std::to_string(parent) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
     bool parentGone = ::getppid() != parent || parentStat < 0;
-    const int guard = parentGone ? -1 : startGuard(backendName, parentStat);
+    const int guard = parentGone ? -1 : startGuard(backendName, bindings, parentStat);
     std::uint8_t guardKnows = 0;
 
     std::uint8_t held = 0;
@@ -249,13 +251,15 @@ bool runKeyWatchdogIfAsked(int argc, char** argv, int& status) {
     if (argc < 2 || std::strcmp(argv[1], kKeyWatchdogArgument) != 0) {
         return false;
     }
-    if (argc != 4) {
+    KeyBindings bindings;
+    std::string why;
+    if (argc != 5 || !parseKeyBindings(argv[4], bindings, why)) {
         std::fprintf(stderr, "%s: %s is for the program's own use\n", programName(),
                      kKeyWatchdogArgument);
         status = 2;
         return true;
     }
-    status = runWatchdog(argv[2], static_cast<pid_t>(std::atol(argv[3])));
+    status = runWatchdog(argv[2], bindings, static_cast<pid_t>(std::atol(argv[3])));
     return true;
 }
 

@@ -47,9 +47,10 @@ bool keysOutliveProcess(const std::string& backendName) {
     return backendName == "XTest" || backendName == "KDE fake input";
 }
 
-std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName, std::string& why,
+std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
+                                                const KeyBindings& bindings, std::string& why,
                                                 const char* program) {
-    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, program));
+    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, bindings, program));
     if (!watchdog->spawn(why)) {
         return nullptr;
     }
@@ -94,9 +95,11 @@ bool KeyWatchdog::spawn(std::string& why) {
     posix_spawnattr_setsigdefault(&attributes, &all);
 
     const std::string parent = std::to_string(::getpid());
-    char* argv[] = {const_cast<char*>(programName()), const_cast<char*>(kKeyWatchdogArgument),
-                    const_cast<char*>(backendName_.c_str()), const_cast<char*>(parent.c_str()),
-                    nullptr};
+    const std::string bound = bindings_.text();
+    char* argv[] = {
+        const_cast<char*>(programName()),        const_cast<char*>(kKeyWatchdogArgument),
+        const_cast<char*>(backendName_.c_str()), const_cast<char*>(parent.c_str()),
+        const_cast<char*>(bound.c_str()),        nullptr};
     pid_t pid = -1;
     const int error = ::posix_spawn(&pid, program_ != nullptr ? program_ : "/proc/self/exe", &files,
                                     &attributes, argv, environ);

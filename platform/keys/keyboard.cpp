@@ -1,15 +1,8 @@
 #include "platform/keys/keyboard.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
-
-#include "platform/keys/keyboard_uinput.hpp"
-#include "platform/keys/keyboard_wayland.hpp"
-#include "platform/keys/keyboard_xtest.hpp"
-#include "platform/keys/portal.hpp"
 
 namespace camsteer {
 
@@ -24,7 +17,7 @@ bool isSet(const char* value) {
 void Keyboard::keys(KeySet set, bool down) {
     for (int k = 0; k < kSteeringKeyCount; ++k) {
         if (set.test(static_cast<SteeringKey>(k))) {
-            key(kSteeringKeys[k], down);
+            key(static_cast<SteeringKey>(k), down);
         }
     }
 }
@@ -90,81 +83,6 @@ const char* keyBackendName(KeyBackend backend) {
             return "the desktop's remote-desktop portal";
     }
     return "";
-}
-
-namespace {
-
-std::unique_ptr<Keyboard> openBackend(KeyBackend backend, std::string* reason) {
-    switch (backend) {
-        case KeyBackend::kXTest:
-            return openXTestKeyboard(reason);
-        case KeyBackend::kUinput:
-            return openUinputKeyboard(reason);
-        case KeyBackend::kVirtualKeyboard:
-            return openVirtualKeyboard(reason);
-        case KeyBackend::kFakeInput:
-            return openFakeInputKeyboard(reason);
-        case KeyBackend::kPortal:
-            break;  // opened with the backend after it (see choose())
-    }
-    return nullptr;
-}
-
-// The line naming the backend in use.
-std::string inUseLine(KeyBackend backend, bool waylandSession) {
-    std::string line = std::string("key output via ") + keyBackendName(backend);
-    if (backend == KeyBackend::kXTest && waylandSession) {
-        line +=
-            " into Xwayland: only X11 applications receive the keys; for every application set "
-            "up uinput (see 'man camsteer')";
-    }
-    return line;
-}
-
-// Opens the first backend of order[from...] that works, noting each failure in order.
-void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSession,
-            KeyboardChoice& choice) {
-    for (size_t i = from; i < order.size(); ++i) {
-        const KeyBackend backend = order[i];
-        std::string reason;
-        if (backend == KeyBackend::kPortal) {
-            // The user may refuse: the rest of the order gives the fallback, its failures
-            // noted after the portal's own.
-            KeyboardChoice rest;
-            choose(order, i + 1, waylandSession, rest);
-            choice.keyboard = openPortalKeyboard(rest.keyboard, rest.inUse, &reason);
-            if (choice.keyboard) {
-                choice.inUse = inUseLine(backend, waylandSession);
-                return;
-            }
-            choice.failures.push_back(std::string("key output via ") + keyBackendName(backend) +
-                                      " unavailable: " + reason);
-            choice.failures.insert(choice.failures.end(), rest.failures.begin(),
-                                   rest.failures.end());
-            choice.keyboard = std::move(rest.keyboard);
-            choice.inUse = rest.inUse;
-            return;
-        }
-        choice.keyboard = openBackend(backend, &reason);
-        if (choice.keyboard) {
-            choice.inUse = inUseLine(backend, waylandSession);
-            return;
-        }
-        choice.failures.push_back(std::string("key output via ") + keyBackendName(backend) +
-                                  " unavailable: " + reason);
-    }
-}
-
-}  // namespace
-
-KeyboardChoice openKeyboard() {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
-    KeyboardChoice choice;
-    choose(keyBackendOrder(display, wayland, sessionType), 0,
-           classifySession(display, wayland, sessionType) == SessionKind::kWayland, choice);
-    return choice;
 }
 
 }  // namespace camsteer

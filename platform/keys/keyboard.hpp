@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/keys/key_names.hpp"
 #include "tracker/key_sink.hpp"
 
 namespace camsteer {
@@ -13,8 +14,9 @@ namespace camsteer {
 class Keyboard {
   public:
     virtual ~Keyboard() = default;
-    // Queues a press (down) or release of one key of the vocabulary; other codes are ignored.
-    virtual void key(int virtualKey, bool down) = 0;
+    // Queues a press (down) or release of the key bound to one steering key (the backend took
+    // its codes from the KeyBindings it was opened with).
+    virtual void key(SteeringKey key, bool down) = 0;
     // Delivers what was queued since the last flush.
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
@@ -74,9 +76,9 @@ std::vector<KeyBackend> keyBackendOrder(const char* display, const char* wayland
 // The backend's name in messages ("XTest", "uinput", ...).
 const char* keyBackendName(KeyBackend backend);
 
-// Opens the first backend of keyBackendOrder() for this process's environment that works. The
-// portal's answer comes later, so the backend after it is opened too, to take over should the
-// user refuse.
-KeyboardChoice openKeyboard();
+// Opens the first backend of keyBackendOrder() for this process's environment that works, sending
+// the keys `bindings` names. The portal's answer comes later, so the backend after it is opened
+// too, to take over should the user refuse.
+KeyboardChoice openKeyboard(const KeyBindings& bindings);
 
 }  // namespace camsteer

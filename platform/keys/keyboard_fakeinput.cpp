@@ -28,8 +28,9 @@ void destroyInput(org_kde_kwin_fake_input* input) {
 
 class FakeInputKeyboard final : public WaylandKeyboard {
   public:
-    FakeInputKeyboard(std::unique_ptr<WaylandConnection> connection, org_kde_kwin_fake_input* input)
-        : WaylandKeyboard(std::move(connection), "KDE fake input"), input_(input) {}
+    FakeInputKeyboard(std::unique_ptr<WaylandConnection> connection, const KeyBindings& bindings,
+                      org_kde_kwin_fake_input* input)
+        : WaylandKeyboard(std::move(connection), "KDE fake input", bindings), input_(input) {}
     ~FakeInputKeyboard() override {
         // KWin keeps a key down when the client goes before KWin has handled its release: a
         // program (or its watchdog) that releases and ends at once must wait for KWin first.
@@ -50,7 +51,8 @@ class FakeInputKeyboard final : public WaylandKeyboard {
 
 }  // namespace
 
-std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(std::string* reason) {
+std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const KeyBindings& bindings,
+                                                       std::string* reason) {
     std::unique_ptr<WaylandConnection> connection = WaylandConnection::open(reason);
     if (!connection) {
         return nullptr;
@@ -75,7 +77,7 @@ std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(std::string* reason) {
     org_kde_kwin_fake_input_authenticate(
         input, "Camsteer", "steers the focused application with arrow keys from the webcam");
     WaylandConnection& link = *connection;
-    auto keyboard = std::make_unique<FakeInputKeyboard>(std::move(connection), input);
+    auto keyboard = std::make_unique<FakeInputKeyboard>(std::move(connection), bindings, input);
     if (!link.roundtrip()) {
         *reason = "the compositor did not accept fake input: " + link.error();
         return nullptr;

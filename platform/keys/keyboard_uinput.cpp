@@ -15,10 +15,6 @@ namespace camsteer {
 
 namespace {
 
-// The evdev code of each steering key.
-constexpr std::array<int, kSteeringKeyCount> kEvdevKeys = {KEY_UP,    KEY_DOWN,   KEY_LEFT,
-                                                           KEY_RIGHT, KEY_KPPLUS, KEY_KPMINUS};
-
 input_event makeEvent(int type, int code, int value) {
     input_event event{};  // the kernel stamps the time itself
     event.type = static_cast<__u16>(type);
@@ -29,9 +25,12 @@ input_event makeEvent(int type, int code, int value) {
 
 }  // namespace
 
-int evdevKeyCode(int virtualKey) {
-    const SteeringKey key = steeringKeyOf(virtualKey);
-    return key == kSteeringKeyCount ? KEY_RESERVED : kEvdevKeys[key];
+std::array<int, kSteeringKeyCount> evdevCodes(const KeyBindings& bindings) {
+    std::array<int, kSteeringKeyCount> codes{};
+    for (int k = 0; k < kSteeringKeyCount; ++k) {
+        codes[k] = bindings[static_cast<SteeringKey>(k)].evdev;
+    }
+    return codes;
 }
 
 void UinputEventWriter::key(int evdevCode, bool down) {
@@ -63,10 +62,11 @@ bool UinputEventWriter::flush() {
     return ok;
 }
 
-UinputKeyboard::UinputKeyboard(int fd) : writer_(fd) {}
+UinputKeyboard::UinputKeyboard(int fd, const KeyBindings& bindings)
+    : codes_(evdevCodes(bindings)), writer_(fd) {}
 
-UinputKeyboard::UinputKeyboard(libevdev_uinput* device)
-    : device_(device), writer_(libevdev_uinput_get_fd(device)) {}
+UinputKeyboard::UinputKeyboard(libevdev_uinput* device, const KeyBindings& bindings)
+    : device_(device), codes_(evdevCodes(bindings)), writer_(libevdev_uinput_get_fd(device)) {}
 
 UinputKeyboard::~UinputKeyboard() {
     if (device_ != nullptr) {
@@ -76,11 +76,8 @@ UinputKeyboard::~UinputKeyboard() {
     }
 }
 
-void UinputKeyboard::key(int virtualKey, bool down) {
-    const int code = evdevKeyCode(virtualKey);
-    if (code != KEY_RESERVED) {
-        writer_.key(code, down);
-    }
+void UinputKeyboard::key(SteeringKey key, bool down) {
+    writer_.key(codes_[key], down);
 }
 
 void UinputKeyboard::flush() {
@@ -124,7 +121,8 @@ std::string uinputFailureReason(int error) {
     }
 }
 
-std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason) {
+std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings,
+                                                   std::string* reason) {
     libevdev* description = libevdev_new();
     if (description == nullptr) {
         *reason = uinputFailureReason(ENOMEM);
@@ -133,7 +131,7 @@ std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason) {
     libevdev_set_name(description, kUinputDeviceName);
     libevdev_set_id_bustype(description, BUS_VIRTUAL);
     libevdev_enable_event_type(description, EV_KEY);
-    for (int evdevCode : kEvdevKeys) {
+    for (int evdevCode : evdevCodes(bindings)) {
         libevdev_enable_event_code(description, EV_KEY, static_cast<unsigned>(evdevCode), nullptr);
     }
     libevdev_uinput* device = nullptr;
@@ -145,7 +143,7 @@ std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason) {
         *reason = uinputFailureReason(-result);
         return nullptr;
     }
-    return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device));
+    return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device, bindings));
 }
 
 }  // namespace camsteer

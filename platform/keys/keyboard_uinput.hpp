@@ -2,6 +2,7 @@
 
 #include <linux/input.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,9 +13,9 @@ struct libevdev_uinput;
 
 namespace camsteer {
 
-// The evdev key code (KEY_UP, ...) of a virtual key of the vocabulary, or 0 (KEY_RESERVED)
-// for any other code.
-int evdevKeyCode(int virtualKey);
+// The evdev code each steering key sends under `bindings`: one table for every backend that
+// speaks evdev codes (uinput, the Wayland protocols, the portal).
+std::array<int, kSteeringKeyCount> evdevCodes(const KeyBindings& bindings);
 
 // Queues evdev key events and writes them as struct input_event records to a file
 // descriptor it does not own: the uinput device's, or any other (a pipe in tests).
@@ -43,14 +44,14 @@ class UinputEventWriter {
 class UinputKeyboard final : public Keyboard {
   public:
     // Writes the events to fd, which stays owned by the caller; no device is created.
-    explicit UinputKeyboard(int fd);
+    explicit UinputKeyboard(int fd, const KeyBindings& bindings = KeyBindings());
     // Destroys the virtual device if this object created it; the kernel then releases any key
     // still down. Does not release keys itself (the caller uses releaseAll()).
     ~UinputKeyboard() override;
     UinputKeyboard(const UinputKeyboard&) = delete;
     UinputKeyboard& operator=(const UinputKeyboard&) = delete;
 
-    void key(int virtualKey, bool down) override;
+    void key(SteeringKey key, bool down) override;
     void flush() override;
     const char* name() const override { return "uinput"; }
     // The /dev/input/eventN node of the virtual device; empty when writing to a plain
@@ -58,10 +59,12 @@ class UinputKeyboard final : public Keyboard {
     std::string devnode() const;
 
   private:
-    friend std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason);
-    explicit UinputKeyboard(libevdev_uinput* device);
+    friend std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings,
+                                                              std::string* reason);
+    UinputKeyboard(libevdev_uinput* device, const KeyBindings& bindings);
 
     libevdev_uinput* device_ = nullptr;
+    std::array<int, kSteeringKeyCount> codes_;
     UinputEventWriter writer_;
     bool reportedWriteError_ = false;
 };
@@ -70,8 +73,9 @@ class UinputKeyboard final : public Keyboard {
 constexpr const char* kUinputDeviceName = "camsteer virtual keyboard";
 
 // Creates the virtual keyboard "camsteer virtual keyboard" on /dev/uinput with only the six
-// steering keys. On failure returns nullptr and sets *reason to what failed and how to fix it.
-std::unique_ptr<UinputKeyboard> openUinputKeyboard(std::string* reason);
+// bound keys. On failure returns nullptr and sets *reason to what failed and how to fix it.
+std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings,
+                                                   std::string* reason);
 
 // The reason text (what failed; how to fix it) for an errno of opening /dev/uinput.
 std::string uinputFailureReason(int error);

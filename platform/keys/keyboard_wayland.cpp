@@ -59,9 +59,10 @@ int keymapFile(const std::string& text) {
 
 class VirtualKeyboard final : public WaylandKeyboard {
   public:
-    VirtualKeyboard(std::unique_ptr<WaylandConnection> connection, wl_seat* seat,
-                    zwp_virtual_keyboard_manager_v1* manager, zwp_virtual_keyboard_v1* keyboard)
-        : WaylandKeyboard(std::move(connection), "the virtual-keyboard protocol"),
+    VirtualKeyboard(std::unique_ptr<WaylandConnection> connection, const KeyBindings& bindings,
+                    wl_seat* seat, zwp_virtual_keyboard_manager_v1* manager,
+                    zwp_virtual_keyboard_v1* keyboard)
+        : WaylandKeyboard(std::move(connection), "the virtual-keyboard protocol", bindings),
           seat_(seat),
           manager_(manager),
           keyboard_(keyboard) {}
@@ -88,42 +89,55 @@ class VirtualKeyboard final : public WaylandKeyboard {
 
 }  // namespace
 
-std::string steeringKeymap(std::string* reason) {
+std::string steeringKeymap(const KeyBindings& bindings, std::string* reason) {
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (context == nullptr) {
         *reason = "libxkbcommon cannot start (no xkb data? install xkb-data)";
         return {};
     }
+    // Whether every bound key's evdev code (xkb keycode = evdev + 8) gives its keysym unshifted.
+    auto holdsBoundKeys = [&](xkb_keymap* keymap) {
+        for (int k = 0; k < kSteeringKeyCount; ++k) {
+            const KeyName& bound = bindings[static_cast<SteeringKey>(k)];
+            const xkb_keysym_t* syms = nullptr;
+            if (xkb_keymap_key_get_syms_by_level(keymap, bound.evdev + 8u, 0, 0, &syms) != 1 ||
+                syms[0] != bound.keysym) {
+                return false;
+            }
+        }
+        return true;
+    };
     // The default names (the user's XKB_DEFAULT_* or the built-in us layout); if those name
-    // a layout that does not exist, the built-in one.
+    // a layout that does not exist, or one where a bound key types something else, us.
     xkb_keymap* keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (keymap == nullptr) {
+    if (keymap == nullptr || !holdsBoundKeys(keymap)) {
+        xkb_keymap_unref(keymap);
         const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
         keymap = xkb_keymap_new_from_names(context, &us, XKB_KEYMAP_COMPILE_NO_FLAGS);
     }
     std::string text;
-    if (keymap != nullptr) {
+    if (keymap != nullptr && holdsBoundKeys(keymap)) {
         char* string = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
         text = string != nullptr ? string : "";
         std::free(string);
-        xkb_keymap_unref(keymap);
     }
+    xkb_keymap_unref(keymap);
     xkb_context_unref(context);
     if (text.empty()) {
-        *reason = "libxkbcommon cannot make a keymap (is xkb-data installed?)";
+        *reason = "libxkbcommon cannot make a keymap with the bound keys (is xkb-data installed?)";
     }
     return text;
 }
 
-WaylandKeyboard::WaylandKeyboard(std::unique_ptr<WaylandConnection> connection, const char* name)
-    : connection_(std::move(connection)), name_(name) {}
+WaylandKeyboard::WaylandKeyboard(std::unique_ptr<WaylandConnection> connection, const char* name,
+                                 const KeyBindings& bindings)
+    : connection_(std::move(connection)), name_(name), codes_(evdevCodes(bindings)) {}
 
 WaylandKeyboard::~WaylandKeyboard() = default;
 
-void WaylandKeyboard::key(int virtualKey, bool down) {
-    const int code = evdevKeyCode(virtualKey);
-    if (!lost_ && code != 0) {
-        send(code, down);
+void WaylandKeyboard::key(SteeringKey key, bool down) {
+    if (!lost_) {
+        send(codes_[key], down);
     }
 }
 
@@ -143,7 +157,8 @@ bool WaylandKeyboard::reachable() {
     return !lost_ && (connection_->roundtrip() || connection_->error().empty());
 }
 
-std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(std::string* reason) {
+std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const KeyBindings& bindings,
+                                                     std::string* reason) {
     std::unique_ptr<WaylandConnection> connection = WaylandConnection::open(reason);
     if (!connection) {
         return nullptr;
@@ -161,7 +176,7 @@ std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(std::string* reason) {
         *reason = "the compositor has no seat to put a virtual keyboard on";
         return nullptr;
     }
-    std::string keymap = steeringKeymap(reason);
+    std::string keymap = steeringKeymap(bindings, reason);
     if (keymap.empty()) {
         return nullptr;
     }
@@ -179,7 +194,8 @@ std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(std::string* reason) {
                                    static_cast<std::uint32_t>(keymap.size() + 1));
     close(fd);  // sent with the request
     WaylandConnection& link = *connection;
-    auto keyboard = std::make_unique<VirtualKeyboard>(std::move(connection), seat, manager, device);
+    auto keyboard =
+        std::make_unique<VirtualKeyboard>(std::move(connection), bindings, seat, manager, device);
     // The answer shows a refusal (a compositor that lets only trusted clients make keyboards
     // ends the connection with an error) and lets the seat announce its new keyboard.
     if (!link.roundtrip()) {

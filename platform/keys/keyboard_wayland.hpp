@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -8,9 +9,10 @@
 
 namespace camsteer {
 
-// An xkb keymap (text format v1) of the default layout, which holds the six steering keys at
-// their evdev codes; empty with *reason set when libxkbcommon cannot make one.
-std::string steeringKeymap(std::string* reason);
+// An xkb keymap (text format v1) in which each bound key's evdev code gives its keysym: the
+// default layout when it does, else the US layout; empty with *reason set when libxkbcommon
+// cannot make one that does.
+std::string steeringKeymap(const KeyBindings& bindings, std::string* reason);
 
 // Key output through a Wayland compositor: the virtual-keyboard protocol of wlroots
 // compositors, or KDE Plasma's fake input. Keys go as evdev codes on a connection of its own.
@@ -22,7 +24,7 @@ class WaylandKeyboard : public Keyboard {
     WaylandKeyboard(const WaylandKeyboard&) = delete;
     WaylandKeyboard& operator=(const WaylandKeyboard&) = delete;
 
-    void key(int virtualKey, bool down) override;
+    void key(SteeringKey key, bool down) override;
     void flush() override;
     const char* name() const override { return name_; }
     bool reachable() override;
@@ -30,7 +32,8 @@ class WaylandKeyboard : public Keyboard {
     bool connectionLost() const { return lost_; }
 
   protected:
-    WaylandKeyboard(std::unique_ptr<WaylandConnection> connection, const char* name);
+    WaylandKeyboard(std::unique_ptr<WaylandConnection> connection, const char* name,
+                    const KeyBindings& bindings);
     // Queues one evdev key event on the protocol object.
     virtual void send(int evdevCode, bool down) = 0;
     WaylandConnection& connection() { return *connection_; }
@@ -38,18 +41,21 @@ class WaylandKeyboard : public Keyboard {
   private:
     std::unique_ptr<WaylandConnection> connection_;
     const char* name_;
+    std::array<int, kSteeringKeyCount> codes_;  // evdev, per steering key
     bool lost_ = false;
 };
 
-// Opens a virtual keyboard on the compositor named by WAYLAND_DISPLAY with the default keymap,
+// Opens a virtual keyboard on the compositor named by WAYLAND_DISPLAY with steeringKeymap(),
 // and keeps it for its whole life: a seat that gains its first keyboard tells clients late, so
 // a key sent right after creation can be lost. On failure returns nullptr and sets *reason.
-std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(std::string* reason);
+std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const KeyBindings& bindings,
+                                                     std::string* reason);
 
 // Opens KDE Plasma's fake input (org_kde_kwin_fake_input, version 4 or later) on the compositor
 // named by WAYLAND_DISPLAY and authenticates. KWin offers it only to programs whose desktop
 // entry lists it, and does not release a key of a client that dies. On failure returns nullptr
 // and sets *reason.
-std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(std::string* reason);
+std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const KeyBindings& bindings,
+                                                       std::string* reason);
 
 }  // namespace camsteer

@@ -2,7 +2,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 #include <algorithm>
 #include <atomic>
@@ -26,10 +25,6 @@ struct XTestConnectionState {
 };
 
 namespace {
-
-// The X keysym of each steering key.
-constexpr std::array<KeySym, kSteeringKeyCount> kKeysyms = {XK_Up,    XK_Down,   XK_Left,
-                                                            XK_Right, XK_KP_Add, XK_KP_Subtract};
 
 // Xlib's error handlers are global to the process while our connections are not: the
 // handlers look the display up here and pass every other display on to the handler that was
@@ -118,11 +113,6 @@ void installHandlers() {
 
 }  // namespace
 
-unsigned long xtestKeysym(int virtualKey) {
-    const SteeringKey key = steeringKeyOf(virtualKey);
-    return key == kSteeringKeyCount ? NoSymbol : kKeysyms[key];
-}
-
 XTestKeyboard::XTestKeyboard(Display* display, std::unique_ptr<XTestConnectionState> state,
                              const std::array<unsigned char, kSteeringKeyCount>& keycodes)
     : display_(display), state_(std::move(state)), keycodes_(keycodes) {}
@@ -144,17 +134,13 @@ unsigned long XTestKeyboard::protocolErrors() const {
     return state_->protocolErrors;
 }
 
-void XTestKeyboard::key(int virtualKey, bool down) {
-    if (state_->lost) {
-        return;
-    }
-    const SteeringKey steeringKey = steeringKeyOf(virtualKey);
-    if (steeringKey == kSteeringKeyCount || keycodes_[steeringKey] == 0) {
+void XTestKeyboard::key(SteeringKey key, bool down) {
+    if (state_->lost || keycodes_[key] == 0) {
         return;
     }
     // Usually only queued in Xlib's buffer; a full buffer is written out.
     SigpipeBlock noSigpipe;
-    XTestFakeKeyEvent(display_, keycodes_[steeringKey], down ? True : False, CurrentTime);
+    XTestFakeKeyEvent(display_, keycodes_[key], down ? True : False, CurrentTime);
 }
 
 void XTestKeyboard::flush() {
@@ -175,7 +161,7 @@ bool XTestKeyboard::reachable() {
     return !state_->lost;
 }
 
-std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason) {
+std::unique_ptr<XTestKeyboard> openXTestKeyboard(const KeyBindings& bindings, std::string* reason) {
     // Must come before any other Xlib call when this process uses Xlib from several threads
     // (the capture thread here, the toolkit on the main thread). libX11 >= 1.8 already does
     // it when loaded, and calling it again is harmless.
@@ -219,11 +205,11 @@ std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason) {
     std::array<unsigned char, kSteeringKeyCount> keycodes{};
     std::string missing;
     for (int k = 0; k < kSteeringKeyCount; ++k) {
-        const KeySym keysym = kKeysyms[k];
-        keycodes[k] = XKeysymToKeycode(display, keysym);
+        const KeyName& bound = bindings[static_cast<SteeringKey>(k)];
+        keycodes[k] = XKeysymToKeycode(display, bound.keysym);
         if (keycodes[k] == 0) {
             missing += missing.empty() ? "" : ", ";
-            missing += XKeysymToString(keysym);
+            missing += bound.name;
         }
     }
     if (state->lost) {

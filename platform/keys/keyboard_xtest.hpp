@@ -10,10 +10,6 @@ struct _XDisplay;  // Xlib's Display; kept out of this header so X macros do not
 
 namespace camsteer {
 
-// The X keysym (XK_Up, ...) of a virtual key of the vocabulary, or 0 (NoSymbol) for any
-// other code.
-unsigned long xtestKeysym(int virtualKey);
-
 struct XTestConnectionState;
 
 // Key output through the XTEST extension on a connection of its own, so the window toolkit's
@@ -28,7 +24,7 @@ class XTestKeyboard final : public Keyboard {
     XTestKeyboard(const XTestKeyboard&) = delete;
     XTestKeyboard& operator=(const XTestKeyboard&) = delete;
 
-    void key(int virtualKey, bool down) override;
+    void key(SteeringKey key, bool down) override;
     void flush() override;
     const char* name() const override { return "XTest"; }
     bool reachable() override;
@@ -41,7 +37,8 @@ class XTestKeyboard final : public Keyboard {
     _XDisplay* display() const { return display_; }
 
   private:
-    friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason);
+    friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(const KeyBindings& bindings,
+                                                            std::string* reason);
     XTestKeyboard(_XDisplay* display, std::unique_ptr<XTestConnectionState> state,
                   const std::array<unsigned char, kSteeringKeyCount>& keycodes);
 
@@ -50,9 +47,10 @@ class XTestKeyboard final : public Keyboard {
     std::array<unsigned char, kSteeringKeyCount> keycodes_;  // per steering key; 0: not sendable
 };
 
-// Opens its own connection to the X display named by DISPLAY and checks for XTEST. On failure
-// returns nullptr and sets *reason to what failed and how to fix it. A steering key missing
-// from the server's keyboard map is skipped and reported once on standard error.
-std::unique_ptr<XTestKeyboard> openXTestKeyboard(std::string* reason);
+// Opens its own connection to the X display named by DISPLAY and checks for XTEST; each steering
+// key sends the key of the server's keyboard map that has its bound keysym. On failure returns
+// nullptr and sets *reason to what failed and how to fix it. A bound key missing from the map is
+// skipped and reported once on standard error.
+std::unique_ptr<XTestKeyboard> openXTestKeyboard(const KeyBindings& bindings, std::string* reason);
 
 }  // namespace camsteer

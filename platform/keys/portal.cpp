@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -36,8 +37,9 @@ constexpr auto kDialogBound = std::chrono::hours(24 * 365);
 class PortalKeyboard final : public Keyboard {
   public:
     PortalKeyboard(std::unique_ptr<PortalBus> bus, std::unique_ptr<Keyboard> fallback,
-                   std::string fallbackInUse)
-        : bus_(std::move(bus)),
+                   std::string fallbackInUse, const KeyBindings& bindings)
+        : codes_(evdevCodes(bindings)),
+          bus_(std::move(bus)),
           fallback_(std::move(fallback)),
           fallbackInUse_(std::move(fallbackInUse)),
           tokenPath_(restoreTokenPath()),
@@ -78,18 +80,14 @@ class PortalKeyboard final : public Keyboard {
         return true;
     }
 
-    void key(int virtualKey, bool down) override {
-        const SteeringKey steering = steeringKeyOf(virtualKey);
-        if (steering == kSteeringKeyCount) {
-            return;
-        }
+    void key(SteeringKey key, bool down) override {
         std::lock_guard<std::mutex> guard(lock_);
-        const auto bit = static_cast<std::uint8_t>(1u << steering);
+        const auto bit = static_cast<std::uint8_t>(1u << key);
         down_ = down ? down_ | bit : down_ & ~bit;
         if (state_ == State::kGranted) {
-            queued_.emplace_back(evdevKeyCode(virtualKey), down);
+            queued_.emplace_back(codes_[key], down);
         } else if (state_ == State::kHandedOver && fallback_) {
-            fallback_->key(virtualKey, down);
+            fallback_->key(key, down);
         }
     }
 
@@ -213,7 +211,7 @@ class PortalKeyboard final : public Keyboard {
         bus_->notifyKey(session_, kFirstEventKey, false);
         for (int k = 0; k < kSteeringKeyCount; ++k) {
             if ((down >> k & 1u) != 0) {
-                bus_->notifyKey(session_, evdevKeyCode(kSteeringKeys[k]), true);
+                bus_->notifyKey(session_, codes_[k], true);
             }
         }
         bus_->flush();
@@ -238,6 +236,7 @@ class PortalKeyboard final : public Keyboard {
         }
     }
 
+    const std::array<int, kSteeringKeyCount> codes_;  // evdev, per steering key
     std::unique_ptr<PortalBus> bus_;
     std::unique_ptr<Keyboard> fallback_;
     const std::string fallbackInUse_;
@@ -257,13 +256,13 @@ class PortalKeyboard final : public Keyboard {
 
 std::unique_ptr<Keyboard> openPortalKeyboard(std::unique_ptr<Keyboard>& fallback,
                                              const std::string& fallbackInUse,
-                                             std::string* reason) {
+                                             const KeyBindings& bindings, std::string* reason) {
     std::unique_ptr<PortalBus> bus = PortalBus::open(reason);
     if (!bus) {
         return nullptr;
     }
-    auto keyboard =
-        std::make_unique<PortalKeyboard>(std::move(bus), std::move(fallback), fallbackInUse);
+    auto keyboard = std::make_unique<PortalKeyboard>(std::move(bus), std::move(fallback),
+                                                     fallbackInUse, bindings);
     if (!keyboard->begin(reason)) {
         fallback = keyboard->takeFallback();
         return nullptr;

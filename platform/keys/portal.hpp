@@ -24,6 +24,7 @@ namespace camsteer {
 // nullptr with *reason set, and `fallback` left with the caller, when there is no portal to ask
 // or it made no session.
 std::unique_ptr<Keyboard> openPortalKeyboard(std::unique_ptr<Keyboard>& fallback,
-                                             const std::string& fallbackInUse, std::string* reason);
+                                             const std::string& fallbackInUse,
+                                             const KeyBindings& bindings, std::string* reason);
 
 }  // namespace camsteer

@@ -14,7 +14,7 @@ namespace camsteer::testing {
 // A keyboard that remembers what it was asked to do.
 class RecordingKeyboard : public Keyboard {
   public:
-    void key(int virtualKey, bool down) override { events.emplace_back(virtualKey, down); }
+    void key(SteeringKey key, bool down) override { events.emplace_back(key, down); }
     void flush() override { ++flushes; }
     const char* name() const override { return "recording"; }
 

@@ -95,7 +95,7 @@ constexpr int kHeight = 240;
 // A key backend that keeps nothing, so a long run's memory is the pipeline's alone.
 class CountingKeyboard : public Keyboard {
   public:
-    void key(int, bool) override { ++keys; }
+    void key(SteeringKey, bool) override { ++keys; }
     void flush() override { ++flushes; }
     const char* name() const override { return "counting"; }
     long keys = 0;

@@ -459,7 +459,7 @@ TEST_F(TrackerFrames, HandsTheWantedKeysOverOnlyWhenEnabled) {
         frame = frameWith({cv::Rect(240, 165, 70, 70)});
         ASSERT_TRUE(tracker.processFrame(frame));
     }
-    const std::vector<std::pair<int, bool>> expected = {{kVkUp, true}, {kVkLeft, true}};
+    const std::vector<std::pair<int, bool>> expected = {{kSteerUp, true}, {kSteerLeft, true}};
     EXPECT_EQ(expected, keyboard.events);
     EXPECT_EQ(1, keyboard.flushes);
 }
@@ -469,8 +469,16 @@ TEST(Decision, ThirdsCoverageAndCancellation) {
         int x, y;
         double coverage, nearF, farF;
         DirectionFlags want;  // up, down, left, right, forward, back
+        int steady = 0;
+        DirectionFlags previous{};
     };
     const DirectionFlags none{};
+    const DirectionFlags left{false, false, true, false, false, false};
+    const DirectionFlags right{false, false, false, true, false, false};
+    const DirectionFlags down{false, true, false, false, false, false};
+    const DirectionFlags up{true, false, false, false, false, false};
+    const DirectionFlags forward{false, false, false, false, true, false};
+    const DirectionFlags back{false, false, false, false, false, true};
     const Case cases[] = {
         {105, 120, 0.1, 0.2, 0.12, {false, false, true, false, false, false}},
         {106, 120, 0.1, 0.2, 0.12, {false, false, false, false, false, true}},
@@ -490,11 +498,44 @@ TEST(Decision, ThirdsCoverageAndCancellation) {
         {160, 120, 0.12, 0.10, 0.15, {false, false, false, false, true, true}},
         {160, 120, 0.05, 0.2, 0.12, none},  // at TrackMin: not back
         {160, 120, 0.0, 0.2, 0.12, none},   // no target
+        // Steady 6: each limit sets 6 px past its line and clears 6 px back. Grid lines at x 106
+        // and 212, y 80 and 160; Near 0.2 and Far 0.12 have the radii 69.9 and 54.2 px, so Near
+        // sets above 0.2358 and clears at 0.1671, Far sets below 0.0949 and clears at 0.1480.
+        {100, 120, 0.15, 0.2, 0.12, none, 6},
+        {99, 120, 0.15, 0.2, 0.12, left, 6},
+        {111, 120, 0.15, 0.2, 0.12, left, 6, left},
+        {112, 120, 0.15, 0.2, 0.12, none, 6, left},
+        {218, 120, 0.15, 0.2, 0.12, none, 6},
+        {219, 120, 0.15, 0.2, 0.12, right, 6},
+        {207, 120, 0.15, 0.2, 0.12, right, 6, right},
+        {206, 120, 0.15, 0.2, 0.12, none, 6, right},
+        {160, 74, 0.15, 0.2, 0.12, none, 6},
+        {160, 73, 0.15, 0.2, 0.12, down, 6},
+        {160, 85, 0.15, 0.2, 0.12, down, 6, down},
+        {160, 86, 0.15, 0.2, 0.12, none, 6, down},
+        {160, 166, 0.15, 0.2, 0.12, none, 6},
+        {160, 167, 0.15, 0.2, 0.12, up, 6},
+        {160, 155, 0.15, 0.2, 0.12, up, 6, up},
+        {160, 154, 0.15, 0.2, 0.12, none, 6, up},
+        {160, 120, 0.235, 0.2, 0.12, none, 6},
+        {160, 120, 0.236, 0.2, 0.12, forward, 6},
+        {160, 120, 0.168, 0.2, 0.12, forward, 6, forward},
+        {160, 120, 0.167, 0.2, 0.12, none, 6, forward},
+        {160, 120, 0.095, 0.2, 0.12, none, 6},
+        {160, 120, 0.094, 0.2, 0.12, back, 6},
+        {160, 120, 0.147, 0.2, 0.12, back, 6, back},
+        {160, 120, 0.149, 0.2, 0.12, none, 6, back},
+        {160, 120, 0.05, 0.2, 0.12, none, 6, back},  // TrackMin stays exact
+        {111, 120, 0.3, 0.2, 0.12, left, 6, left},   // a held direction still cancels forward
+        {160, 120, 0.23, 0.2, 0.12, none, 6, left},  // and the cell then entered waits for 6 px
+        {105, 120, 0.1, 0.2, 0.12, left, 0, back},   // steady 0 ignores what was set before
+        {106, 120, 0.1, 0.2, 0.12, back, 0, left},
     };
     for (const Case& c : cases) {
-        const DirectionFlags got =
-            Tracker::decide(cv::Point(c.x, c.y), c.coverage, 320, 240, c.nearF, c.farF, 0.05);
-        EXPECT_EQ(c.want, got) << "centre (" << c.x << ", " << c.y << ") coverage " << c.coverage;
+        const DirectionFlags got = Tracker::decide(cv::Point(c.x, c.y), c.coverage, 320, 240,
+                                                   c.nearF, c.farF, 0.05, c.steady, c.previous);
+        EXPECT_EQ(c.want, got) << "centre (" << c.x << ", " << c.y << ") coverage " << c.coverage
+                               << " steady " << c.steady;
     }
 }
 

@@ -246,13 +246,13 @@ TEST(CaptureLoss, KeysPressedBeforeTheLossAreReleasedAtShutdown) {
     for (const auto& [key, isDown] : keyboard.events) {
         down[key] = isDown;
     }
-    ASSERT_TRUE(down[kVkUp] && down[kVkLeft]) << "the frames steer up and left";
+    ASSERT_TRUE(down[kSteerUp] && down[kSteerLeft]) << "the frames steer up and left";
 
     keys.releaseAll();
     for (size_t i = pressedBy; i < keyboard.events.size(); ++i) {
         down[keyboard.events[i].first] = keyboard.events[i].second;
     }
-    for (int key : kSteeringKeys) {
+    for (int key = 0; key < kSteeringKeyCount; ++key) {
         EXPECT_FALSE(down[key]) << "key " << key << " left pressed";
     }
     EXPECT_EQ(2, keyboard.flushes);

@@ -70,15 +70,16 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
         Display* observer = XOpenDisplay(server.display().c_str());
         ASSERT_NE(observer, nullptr);
         std::string why;
-        std::unique_ptr<XTestKeyboard> keyboard = openXTestKeyboard(&why);
+        std::unique_ptr<XTestKeyboard> keyboard = openXTestKeyboard(KeyBindings(), &why);
         ASSERT_TRUE(keyboard) << why;
-        std::unique_ptr<KeyWatchdog> watchdog = KeyWatchdog::start("XTest", why, kProgram);
+        std::unique_ptr<KeyWatchdog> watchdog =
+            KeyWatchdog::start("XTest", KeyBindings(), why, kProgram);
         ASSERT_TRUE(watchdog) << why;
 
-        keyboard->key(kVkUp, true);
-        keyboard->key(kVkLeft, true);
+        keyboard->key(kSteerUp, true);
+        keyboard->key(kSteerLeft, true);
         keyboard->flush();
-        const unsigned char upAndLeft = 0b101;  // kSteeringKeys: up, down, left, ...
+        const unsigned char upAndLeft = 0b101;  // SteeringKey: up, down, left, ...
         ASSERT_EQ(write(watchdog->fd(), &upAndLeft, 1), 1);
         ASSERT_TRUE(test::pollUntil(
             [&] { return keyDown(observer, XK_Up) && keyDown(observer, XK_Left); }, kBound));
@@ -100,8 +101,8 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
             EXPECT_TRUE(released()) << "the keys stayed down after the 0 byte";
         }
         if (c.pressAfterZero) {
-            keyboard->key(kVkUp, true);
-            keyboard->key(kVkLeft, true);
+            keyboard->key(kSteerUp, true);
+            keyboard->key(kSteerLeft, true);
             keyboard->flush();
             ASSERT_TRUE(test::pollUntil(
                 [&] { return keyDown(observer, XK_Up) && keyDown(observer, XK_Left); }, kBound));

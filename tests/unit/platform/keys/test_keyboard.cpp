@@ -132,56 +132,43 @@ TEST(UinputKeyboard, ReleaseAllWritesSixReleasesAndOneSyn) {
     EXPECT_EQ(pipe.drain(), expected);
 }
 
-// Both backends' key maps, and what the uinput one writes for each code.
-TEST(KeyMapping, MapsTheVocabularyAndIgnoresOtherCodes) {
+// The keys each steering key sends, by default and bound otherwise: the keymap the virtual
+// keyboard uploads gives each bound evdev code (xkb keycode = evdev + 8) its keysym, and uinput
+// writes that code.
+TEST(KeyMapping, TheBoundKeysAreInTheKeymapAndWrittenByUinput) {
     struct Case {
-        int virtualKey;
-        int evdevCode;         // 0: not sent
-        unsigned long keysym;  // NoSymbol: not sent
+        const char* keys;
+        std::vector<int> evdev;  // per steering key
     };
     const Case cases[] = {
-        {kVkUp, KEY_UP, XK_Up},
-        {kVkDown, KEY_DOWN, XK_Down},
-        {kVkLeft, KEY_LEFT, XK_Left},
-        {kVkRight, KEY_RIGHT, XK_Right},
-        {kVkAdd, KEY_KPPLUS, XK_KP_Add},
-        {kVkSubtract, KEY_KPMINUS, XK_KP_Subtract},
-        {0, 0, NoSymbol},
-        {36, 0, NoSymbol},
-        {41, 0, NoSymbol},
-        {65, 0, NoSymbol},
-        {108, 0, NoSymbol},
-        {-1, 0, NoSymbol},
-        {KEY_UP, 0, NoSymbol},  // an evdev code is not a virtual key
+        {"", {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_KPPLUS, KEY_KPMINUS}},
+        {"up=w,left=a,down=s,right=d,forward=space,back=Next",
+         {KEY_W, KEY_S, KEY_A, KEY_D, KEY_SPACE, KEY_PAGEDOWN}},
     };
-    // The keymap the Wayland backends upload: each evdev code (xkb keycode = evdev + 8) is the
-    // key the X backend sends.
-    std::string reason;
-    const std::string keymapText = steeringKeymap(&reason);
-    ASSERT_FALSE(keymapText.empty()) << reason;
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    xkb_keymap* keymap = xkb_keymap_new_from_string(
-        context, keymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    ASSERT_NE(keymap, nullptr);
     for (const Case& c : cases) {
-        SCOPED_TRACE("virtual key " + std::to_string(c.virtualKey));
-        EXPECT_EQ(evdevKeyCode(c.virtualKey), c.evdevCode);
-        EXPECT_EQ(xtestKeysym(c.virtualKey), c.keysym);
-        if (c.evdevCode != 0) {
+        SCOPED_TRACE(c.keys);
+        KeyBindings bindings;
+        std::string why;
+        ASSERT_TRUE(*c.keys == '\0' || parseKeyBindings(c.keys, bindings, why)) << why;
+        const std::string keymapText = steeringKeymap(bindings, &why);
+        xkb_keymap* keymap = xkb_keymap_new_from_string(
+            context, keymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        ASSERT_NE(keymap, nullptr) << why;
+        for (int k = 0; k < kSteeringKeyCount; ++k) {
+            const KeyName& bound = bindings[static_cast<SteeringKey>(k)];
+            EXPECT_EQ(bound.evdev, c.evdev[k]) << bound.name;
             const xkb_keysym_t* syms = nullptr;
-            ASSERT_EQ(xkb_keymap_key_get_syms_by_level(keymap, c.evdevCode + 8, 0, 0, &syms), 1);
-            EXPECT_EQ(syms[0], c.keysym);
+            ASSERT_EQ(xkb_keymap_key_get_syms_by_level(keymap, bound.evdev + 8u, 0, 0, &syms), 1);
+            EXPECT_EQ(syms[0], bound.keysym) << bound.name;
+            EventPipe pipe;
+            UinputKeyboard keyboard(pipe.writeEnd(), bindings);
+            keyboard.key(static_cast<SteeringKey>(k), true);
+            keyboard.flush();
+            EXPECT_EQ(pipe.drain(), (std::vector<Event>{{EV_KEY, c.evdev[k], 1}, kSyn}));
         }
-        EventPipe pipe;
-        UinputKeyboard keyboard(pipe.writeEnd());
-        keyboard.key(c.virtualKey, true);
-        keyboard.flush();
-        const std::vector<Event> expected =
-            c.evdevCode == 0 ? std::vector<Event>{}
-                             : std::vector<Event>{{EV_KEY, c.evdevCode, 1}, kSyn};
-        EXPECT_EQ(pipe.drain(), expected);
+        xkb_keymap_unref(keymap);
     }
-    xkb_keymap_unref(keymap);
     xkb_context_unref(context);
 }
 
@@ -220,7 +207,7 @@ TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
         GTEST_SKIP() << "/dev/uinput is not usable here: " << std::strerror(errno);
     }
     std::string reason;
-    auto keyboard = openUinputKeyboard(&reason);
+    auto keyboard = openUinputKeyboard(KeyBindings(), &reason);
     ASSERT_NE(keyboard, nullptr) << reason;
     ASSERT_FALSE(keyboard->devnode().empty());
     const int fd = open(keyboard->devnode().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -234,7 +221,7 @@ TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
     EXPECT_FALSE(libevdev_has_event_code(device, EV_KEY, KEY_A));
     EXPECT_FALSE(libevdev_has_event_type(device, EV_REP));
 
-    keyboard->key(kVkUp, true);
+    keyboard->key(kSteerUp, true);
     keyboard->flush();
     keyboard->releaseAll();  // the kernel passes on only the release of the key down
     const std::vector<Event> expected = {{EV_KEY, KEY_UP, 1}, kSyn, {EV_KEY, KEY_UP, 0}, kSyn};
@@ -307,10 +294,7 @@ KeySet statesOf(const std::string& letters) {
 std::string keyTrace(const testing::RecordingKeyboard& keyboard) {
     std::string trace;
     for (const auto& [virtualKey, down] : keyboard.events) {
-        const size_t i =
-            static_cast<size_t>(std::find(kSteeringKeys.begin(), kSteeringKeys.end(), virtualKey) -
-                                kSteeringKeys.begin());
-        trace += std::string(down ? "+" : "-") + kKeyLetters[i];
+        trace += std::string(down ? "+" : "-") + kKeyLetters[virtualKey];
     }
     return trace + std::string(static_cast<size_t>(keyboard.flushes), '|');
 }
@@ -384,7 +368,7 @@ TEST(HeldKeys, PassesOnOnlyTheChanges) {
         unsigned char byte = 0;
         for (int n = 0; read(mirror[0], &byte, 1) == 1; ++n) {
             bytes += n == 0 ? "" : ",";
-            for (size_t i = 0; i < kSteeringKeys.size(); ++i) {
+            for (size_t i = 0; i < kSteeringKeyCount; ++i) {
                 bytes += (byte >> i & 1u) != 0 ? std::string(1, kKeyLetters[i]) : "";
             }
         }
@@ -597,21 +581,31 @@ TEST_F(XTestKeyboardTest, PressesAndReleasesReachTheFocusedWindow) {
     FocusedWindow window(server_->display());
     ASSERT_TRUE(window.ok());
     std::string reason;
-    auto keyboard = openXTestKeyboard(&reason);
+    auto keyboard = openXTestKeyboard(KeyBindings(), &reason);
     ASSERT_NE(keyboard, nullptr) << reason;
-    keyboard->key(kVkUp, true);
-    keyboard->key(kVkLeft, true);
+    keyboard->key(kSteerUp, true);
+    keyboard->key(kSteerLeft, true);
     keyboard->flush();
     expectKeys(window, {{KeyPress, XK_Up}, {KeyPress, XK_Left}});
     keyboard->releaseAll();
     expectKeys(window, {{KeyRelease, XK_Up}, {KeyRelease, XK_Left}});
-    // Every key of the vocabulary has a key in the server's map and arrives as itself.
-    for (int virtualKey : kSteeringKeys) {
-        keyboard->key(virtualKey, true);
-        keyboard->key(virtualKey, false);
-        keyboard->flush();
-        expectKeys(window,
-                   {{KeyPress, xtestKeysym(virtualKey)}, {KeyRelease, xtestKeysym(virtualKey)}});
+    // Every bound key has a key in the server's map and arrives as itself, by default and when
+    // the user binds others.
+    for (const char* keys : {"", "up=w,down=Shift_L,left=a,right=space,forward=Prior,back=F5"}) {
+        KeyBindings bindings;
+        std::string why;
+        ASSERT_TRUE(*keys == '\0' || parseKeyBindings(keys, bindings, why)) << why;
+        keyboard = openXTestKeyboard(bindings, &reason);
+        ASSERT_NE(keyboard, nullptr) << reason;
+        for (int k = 0; k < kSteeringKeyCount; ++k) {
+            const auto key = static_cast<SteeringKey>(k);
+            SCOPED_TRACE(bindings[key].name);
+            keyboard->key(key, true);
+            keyboard->key(key, false);
+            keyboard->flush();
+            expectKeys(window,
+                       {{KeyPress, bindings[key].keysym}, {KeyRelease, bindings[key].keysym}});
+        }
     }
 }
 
@@ -619,13 +613,13 @@ TEST_F(XTestKeyboardTest, AProtocolErrorIsCountedNotFatal) {
     FocusedWindow window(server_->display());
     ASSERT_TRUE(window.ok());
     std::string reason;
-    auto keyboard = openXTestKeyboard(&reason);
+    auto keyboard = openXTestKeyboard(KeyBindings(), &reason);
     ASSERT_NE(keyboard, nullptr) << reason;
     XTestFakeKeyEvent(keyboard->display(), 1, True, CurrentTime);  // keycode < 8: BadValue
     XSync(keyboard->display(), False);
     EXPECT_EQ(keyboard->protocolErrors(), 1u);
     EXPECT_FALSE(keyboard->connectionLost());
-    keyboard->key(kVkDown, true);
+    keyboard->key(kSteerDown, true);
     keyboard->releaseAll();
     expectKeys(window, {{KeyPress, XK_Down}, {KeyRelease, XK_Down}});
 }
@@ -642,17 +636,17 @@ TEST_F(XTestKeyboardTest, LosingTheServerIsNotFatal) {
             Xvfb server(kXvfbScreen, kXvfbArgs);
             setenv("DISPLAY", server.display().c_str(), 1);
             std::string reason;
-            auto keyboard = openXTestKeyboard(&reason);
+            auto keyboard = openXTestKeyboard(KeyBindings(), &reason);
             if (keyboard == nullptr) {
                 _exit(kOpenFailed);
             }
-            keyboard->key(kVkUp, true);
+            keyboard->key(kSteerUp, true);
             keyboard->releaseAll();
             XSync(keyboard->display(), False);
             server.stop();
             if (sendAfterLoss) {
                 for (int i = 0; i < 1000; ++i) {  // more than Xlib's buffer holds
-                    keyboard->key(kVkUp, i % 2 == 0);
+                    keyboard->key(kSteerUp, i % 2 == 0);
                     keyboard->flush();
                 }
                 if (!keyboard->connectionLost()) {
@@ -719,7 +713,7 @@ TEST_F(XTestKeyboardTest, OpenKeyboardFallsBackAcrossWrongHints) {
             }
             failed.push_back(keyBackendName(backend));
         }
-        KeyboardChoice choice = openKeyboard();
+        KeyboardChoice choice = openKeyboard(KeyBindings());
         std::string lines;
         for (const std::string& line : choice.failures) {
             lines += line + "\n";

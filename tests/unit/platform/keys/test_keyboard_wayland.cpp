@@ -75,9 +75,9 @@ TEST(WaylandKeyboard, RequestsReachTheCompositorInOrder) {
         test::FakeCompositor compositor(socket, c.offer);
         ASSERT_TRUE(compositor.ok());
         std::string reason;
-        std::unique_ptr<WaylandKeyboard> opened = c.backend == Backend::kVirtualKeyboard
-                                                      ? openVirtualKeyboard(&reason)
-                                                      : openFakeInputKeyboard(&reason);
+        std::unique_ptr<WaylandKeyboard> opened =
+            c.backend == Backend::kVirtualKeyboard ? openVirtualKeyboard(KeyBindings(), &reason)
+                                                   : openFakeInputKeyboard(KeyBindings(), &reason);
         if (!c.fails.empty()) {
             EXPECT_EQ(opened, nullptr);
             EXPECT_NE(reason.find(c.fails), std::string::npos) << reason;

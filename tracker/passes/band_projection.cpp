@@ -117,11 +117,11 @@ __attribute__((target("ssse3"))) void tableIndexesSsse3(const __m128i channel[3]
 // largest channel) in vlo..vhi and diff (V less the smallest) at least dmin; blocks of which
 // none may pass are all zero, the others are looked up pixel by pixel, each through the S and
 // V table and the hue's projection (both zero for a pixel that cannot pass, so no test is
-// needed). Returns the first pixel left to do.
+// needed). Returns the first pixel left to do; ORs every value found into `seen`.
 __attribute__((target("ssse3"))) int projectBlocksSsse3(const uchar* pixel, uchar* result, int cols,
                                                         uchar vlo, uchar vhi, uchar dmin,
                                                         const uchar* svTable,
-                                                        const uchar* projection) {
+                                                        const uchar* projection, uchar& seen) {
     const __m128i vLo = _mm_set1_epi8(static_cast<char>(vlo));
     const __m128i vHi = _mm_set1_epi8(static_cast<char>(vhi));
     const __m128i dMin = _mm_set1_epi8(static_cast<char>(dmin));
@@ -145,6 +145,70 @@ __attribute__((target("ssse3"))) int projectBlocksSsse3(const uchar* pixel, ucha
         tableIndexesSsse3(channel, sv, hue);
         for (int i = 0; i < 16; ++i) {
             result[x + i] = static_cast<uchar>(svTable[sv[i]] & projection[hue[i]]);
+            seen |= result[x + i];
+        }
+    }
+    return x;
+}
+
+// The same over blocks of 32 pixels, where the processor has AVX2: each 128-bit lane holds 16
+// pixels split by the same byte shuffles; a lane's pixels are looked up as above.
+__attribute__((target("avx2"))) int projectBlocksAvx2(const uchar* pixel, uchar* result, int cols,
+                                                      uchar vlo, uchar vhi, uchar dmin,
+                                                      const uchar* svTable, const uchar* projection,
+                                                      uchar& seen) {
+    __m256i mask[3][3];
+    for (int c = 0; c < 3; ++c) {
+        for (int r = 0; r < 3; ++r) {
+            mask[c][r] = _mm256_broadcastsi128_si256(
+                _mm_load_si128(reinterpret_cast<const __m128i*>(split.m[c][r])));
+        }
+    }
+    const __m256i vLo = _mm256_set1_epi8(static_cast<char>(vlo));
+    const __m256i vHi = _mm256_set1_epi8(static_cast<char>(vhi));
+    const __m256i dMin = _mm256_set1_epi8(static_cast<char>(dmin));
+    int x = 0;
+    for (; x + 32 <= cols; x += 32, pixel += 96) {
+        __m256i in[3];
+        for (int r = 0; r < 3; ++r) {
+            in[r] = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 16 * r))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 48 + 16 * r)), 1);
+        }
+        __m256i channel[3];
+        for (int c = 0; c < 3; ++c) {
+            channel[c] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(in[0], mask[c][0]),
+                                                         _mm256_shuffle_epi8(in[1], mask[c][1])),
+                                         _mm256_shuffle_epi8(in[2], mask[c][2]));
+        }
+        const __m256i v = _mm256_max_epu8(channel[0], _mm256_max_epu8(channel[1], channel[2]));
+        const __m256i diff = _mm256_sub_epi8(
+            v, _mm256_min_epu8(channel[0], _mm256_min_epu8(channel[1], channel[2])));
+        const __m256i candidate =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(v, vLo), v),
+                                              _mm256_cmpeq_epi8(_mm256_min_epu8(v, vHi), v)),
+                             _mm256_cmpeq_epi8(_mm256_max_epu8(diff, dMin), diff));
+        const uint32_t found = static_cast<uint32_t>(_mm256_movemask_epi8(candidate));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(result + x), _mm256_setzero_si256());
+        for (int half = 0; half < 2 && found != 0; ++half) {
+            if (((found >> (16 * half)) & 0xffffu) == 0) {
+                continue;
+            }
+            const __m128i lane[3] = {half == 0 ? _mm256_castsi256_si128(channel[0])
+                                               : _mm256_extracti128_si256(channel[0], 1),
+                                     half == 0 ? _mm256_castsi256_si128(channel[1])
+                                               : _mm256_extracti128_si256(channel[1], 1),
+                                     half == 0 ? _mm256_castsi256_si128(channel[2])
+                                               : _mm256_extracti128_si256(channel[2], 1)};
+            uint16_t sv[16];
+            uint32_t hue[16];
+            tableIndexesSsse3(lane, sv, hue);
+            uchar* out = result + x + 16 * half;
+            for (int i = 0; i < 16; ++i) {
+                out[i] = static_cast<uchar>(svTable[sv[i]] & projection[hue[i]]);
+                seen |= out[i];
+            }
         }
     }
     return x;
@@ -248,19 +312,29 @@ cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smi
     for (int y = 0; y < bgr.rows; ++y) {
         const uchar* pixel = bgr.ptr<uchar>(y);
         uchar* result = out.ptr<uchar>(y);
-        int done = 0;  // pixels before this one are done
+        int done = 0;    // pixels before this one are done
+        uchar seen = 0;  // the OR of the row's values
 #ifdef CAMSTEER_SSSE3_BAND
         static const bool canShuffle = __builtin_cpu_supports("ssse3");
+        static const bool canUseAvx2 = __builtin_cpu_supports("avx2");
         if (canShuffle && valueInterval_) {
-            done =
-                projectBlocksSsse3(pixel, result, bgr.cols, valueLow_, valueHigh_,
-                                   static_cast<uchar>(smallestDiff_), svTable, projection_.data());
+            const uchar dmin = static_cast<uchar>(smallestDiff_);
+            if (canUseAvx2) {
+                done = projectBlocksAvx2(pixel, result, bgr.cols, valueLow_, valueHigh_, dmin,
+                                         svTable, projection_.data(), seen);
+            }
+            done += projectBlocksSsse3(pixel + 3 * done, result + done, bgr.cols - done, valueLow_,
+                                       valueHigh_, dmin, svTable, projection_.data(), seen);
         }
 #endif
         for (int x = done; x < bgr.cols; ++x) {
             result[x] = project(pixel + 3 * x);
+            seen |= result[x];
         }
-        // Most rows hold nothing: they are skipped eight bytes at a time.
+        if (seen == 0) {
+            continue;  // most rows hold nothing
+        }
+        // The ends of the row's values, found eight bytes at a time.
         int first = 0;
         for (uint64_t word = 0; first + 8 <= bgr.cols; first += 8) {
             std::memcpy(&word, result + first, 8);

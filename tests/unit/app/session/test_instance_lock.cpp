@@ -165,10 +165,16 @@ TEST(InstanceLock, RefusesWhatWasPlantedAtItsNameInTmp) {
         {"a hard link to a file", [&] { link(target.c_str(), lock.c_str()); }, "other names"},
         {"a FIFO", [&] { mkfifo(lock.c_str(), 0600); }, "not a plain file"},
         {"a folder", [&] { mkdir(lock.c_str(), 0700); }, "not a plain file"},
+        // Only root can give a file away; to anyone else another user's file in /tmp is one it
+        // may not write, which a read-only file of its own stands for.
         {"another user's file",
          [&] {
              std::ofstream(lock) << "";
-             chown(lock.c_str(), ::getuid() == 0 ? 65534 : 0, static_cast<gid_t>(-1));
+             if (::getuid() == 0) {
+                 chown(lock.c_str(), 65534, static_cast<gid_t>(-1));
+             } else {
+                 chmod(lock.c_str(), 0400);
+             }
          },
          ::getuid() == 0 ? "another user" : "cannot be opened"},
     };

@@ -17,6 +17,7 @@
 #include "app/window_loop.hpp"
 #include "platform/keys/held_keys.hpp"
 #include "platform/keys/key_watchdog.hpp"
+#include "platform/process/environment.hpp"
 #include "platform/process/program_name.hpp"
 #include "platform/process/quoted_name.hpp"
 
@@ -30,7 +31,7 @@ void prepareProcess(const ShellOptions& options) {
     // The window toolkit's own lines (Qt) start with our name too, as every line we write does.
     const std::string qtPattern =
         std::string(options.programName) + ": %{if-category}%{category}: %{endif}%{message}";
-    setenv("QT_MESSAGE_PATTERN", qtPattern.c_str(), 0);
+    setEnvironmentDefault("QT_MESSAGE_PATTERN", qtPattern.c_str());
     if (std::getenv("OPENCV_LOG_LEVEL") == nullptr) {
         // The library's own warnings (a file it cannot decode, a camera property it cannot set)
         // would only repeat what our one-line messages already say.
@@ -38,7 +39,7 @@ void prepareProcess(const ShellOptions& options) {
     }
     // Likewise the video decoder's complaints about a clip it cannot read: our one line says it.
     // Read when the decoder is first used, so setting it here is in time.
-    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    setEnvironmentDefault("OPENCV_FFMPEG_LOGLEVEL", "-8");
     // A single-threaded pipeline leaves the other cores to the game being steered. The library's
     // own workers would not even make a 320 x 240 pass faster, only dearer in CPU time
     // (docs/performance.md; the bench's ProcessFrameLibraryThreads keeps the figure current).

@@ -1,12 +1,8 @@
 #include "platform/keys/held_keys.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <utility>
 
-#include "platform/process/sigpipe_block.hpp"
+#include "platform/process/pipe_byte.hpp"
 
 namespace camsteer {
 
@@ -74,10 +70,7 @@ void HeldKeys::mirrorTo(int fd) {
     std::lock_guard<std::mutex> guard(lock_);
     mirrorFd_ = fd;
     if (fd >= 0) {
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags >= 0) {
-            fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-        }
+        makeWritesNonBlocking(fd);
     }
     mirrorLocked();
 }
@@ -96,11 +89,7 @@ void HeldKeys::mirrorLocked() const {
     if (mirrorFd_ < 0) {
         return;
     }
-    SigpipeBlock noSigpipe;  // the reader may be gone; that is its watcher's business
-    ssize_t written;
-    do {
-        written = ::write(mirrorFd_, &held_, 1);
-    } while (written < 0 && errno == EINTR);
+    writeByteQuietly(mirrorFd_, held_);
 }
 
 }  // namespace camsteer

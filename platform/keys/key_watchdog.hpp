@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -86,6 +87,7 @@ class KeyWatchdog {
     int fd_ = -1;
     int news_ = -1;
     long pid_ = -1;
+    [[maybe_unused]] std::intptr_t process_ = 0;  // the child's handle, where there are handles
     bool ready_ = false;
     bool cannotReach_ = false;
     std::string reason_;

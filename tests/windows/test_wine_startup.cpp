@@ -1,0 +1,65 @@
+// The Windows programs' command lines that end without a run, under Wine: the same output,
+// diagnostics and statuses as on Linux.
+
+#include <gtest/gtest.h>
+
+#include "wine_bed.hpp"
+
+namespace camsteer::windows {
+namespace {
+
+struct StartCase {
+    std::string what;
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // standard output, exactly (or how it starts, with outPrefix)
+    bool outPrefix;
+    size_t errLines;     // diagnostic lines on standard error
+    std::string errHas;  // and what they name
+};
+
+TEST(WineStartup, CommandLinesEndWithTheirOutputAndStatus) {
+    std::string why = wineMissing({"camsteer.exe"});
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    WineBed bed(why);
+    ASSERT_EQ(why, "");
+    const std::string missing = winePath(bed.dir().file("no-such-picture.png"));
+    const std::vector<StartCase> cases = {
+        {"no argument", {}, 1, "No histogram source image specified.\n", false, 0, ""},
+        {"unreadable reference",
+         {missing},
+         1,
+         "Couldn't load histogram: ",
+         true,
+         1,
+         "no-such-picture.png"},
+        {"no camera", {winePath(sampleBlue())}, 1, "", false, 1, "camera"},
+        {"--help", {"--help"}, 0, "Usage: camsteer [OPTION]... ", true, 0, ""},
+        {"--version",
+         {"--version"},
+         0,
+         std::string("camsteer ") + CAMSTEER_VERSION + "\n",
+         false,
+         0,
+         ""},
+        {"unknown option", {"--bogus", winePath(sampleBlue())}, 2, "", false, 1, "--bogus"},
+    };
+    for (const StartCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Finished done = bed.run("camsteer.exe", c.args);
+        ASSERT_TRUE(done.status.has_value()) << "did not end";
+        EXPECT_EQ(done.status->describe(), "exit status " + std::to_string(c.status)) << done.err;
+        EXPECT_EQ(c.outPrefix ? done.out.substr(0, c.out.size()) : done.out, c.out);
+        const std::vector<std::string> errors = lines(done.err);
+        EXPECT_EQ(errors.size(), c.errLines) << done.err;
+        for (const std::string& line : errors) {
+            EXPECT_EQ(line.rfind("camsteer: ", 0), 0u) << line;
+            EXPECT_NE(line.find(c.errHas), std::string::npos) << line;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace camsteer::windows

@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/keys/key_names.hpp"
+#include "platform/session/desktop_session.hpp"
+
 namespace camsteer {
 
 // What the command line asks for, before anything is opened or loaded.
@@ -25,6 +28,12 @@ struct CommandLine {
     std::string cameraPath;
     // Start-up failures found once the windows are up are also shown in "Camsteer".
     bool showFailures = false;
+    // --keys: the keys the steering keys send (the rest keep theirs); keysGiven when given.
+    KeyBindings keys;
+    bool keysGiven = false;
+    // --steady: the decision's dead band in pixels (Tracker::decide); steadyGiven when given.
+    int steady = 0;
+    bool steadyGiven = false;
 };
 
 // Reads argv. `clipProgram`: the program takes a CLIP after the reference (camsteer_replay) and
@@ -39,8 +48,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram
 std::string usageText(const std::string& program, bool clipProgram);
 std::string usageSynopsis(const std::string& program, bool clipProgram, bool oneLine = false);
 
-// Where --learn writes when it names no picture: $XDG_DATA_HOME/camsteer/reference.png, with
-// XDG_DATA_HOME defaulting to ~/.local/share. Empty when neither names an absolute folder.
-std::string defaultLearnPath();
+// Where --learn writes when it names no picture: camsteer/reference.png in the session's data
+// folder ($XDG_DATA_HOME, else ~/.local/share). Empty when there is none.
+std::string defaultLearnPath(const DesktopSession& session);
 
 }  // namespace camsteer

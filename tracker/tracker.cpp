@@ -127,7 +127,7 @@ bool Tracker::processFrame(cv::Mat& frame) {
     return true;
 }
 
-void Tracker::searchRegions(cv::Mat& image, const cv::Rect& nonZero,
+void Tracker::searchRegions(cv::Mat& image, const cv::Rect& nonZero, RegionFilter& filter,
                             std::vector<std::vector<cv::Point>>& contours) {
     if (nonZero.empty()) {
         contours.clear();  // what the search finds in an all-zero image
@@ -141,13 +141,10 @@ void Tracker::searchRegions(cv::Mat& image, const cv::Rect& nonZero,
                                      nonZero.width + 2 * reach, nonZero.height + 2 * reach) &
                             cv::Rect(0, 0, image.cols, image.rows);
     cv::Mat part = image(around);
-    // A 3 x 3 rectangle is dilate's default element; a replicated border, as for the blur,
-    // keeps regions at the edge of the frame from shrinking. Inside the frame the part's own
-    // edge, zero, is what gets replicated: the same as the zeros beyond it. (Left to read
-    // beyond the part, the blur takes another path that rounds some pixels differently.)
-    const int border = cv::BORDER_REPLICATE | cv::BORDER_ISOLATED;
-    cv::dilate(part, part, cv::Mat(), cv::Point(-1, -1), 3, border);
-    cv::GaussianBlur(part, part, cv::Size(3, 3), 0, 0, border);
+    // Inside the frame the part's own edge, zero, is what the filter's replicated border
+    // repeats: the same as the zeros beyond it. (The library's blur, left to read beyond the
+    // part, takes another path that rounds some pixels differently.)
+    filter.apply(part);
     cv::findContours(part, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE, around.tl());
 }
 
@@ -157,7 +154,7 @@ void Tracker::locateTarget(const cv::Mat& frame, const TrackerSettings& s) {
     // calls give.
     const cv::Rect nonZero =
         bandProjection_.apply(frame, hueModel_, s.smin, s.vmin, s.vmax, backProjection_);
-    searchRegions(backProjection_, nonZero, contours_);
+    searchRegions(backProjection_, nonZero, regionFilter_, contours_);
 
     largestArea_ = 0.0;
     largestContour_ = -1;
@@ -259,8 +256,9 @@ void Tracker::drawOverlay(cv::Mat& frame, bool maskViewNow) {
 
     if (tracked_) {
         const cv::Rect& box = targetBox_;
-        cv::rectangle(frame, cv::Point(box.x, box.y),
-                      cv::Point(box.x + box.width, box.y + box.height), kBlue, 2, cv::LINE_8);
+        // What cv::rectangle draws with thickness 2 and LINE_8.
+        paintBox(frame, cv::Point(box.x, box.y), cv::Point(box.x + box.width, box.y + box.height),
+                 kBlue);
         cv::circle(frame, cv::Point(box.x + box.width / 2, box.y + box.height / 2), 4, kGreen,
                    cv::FILLED, cv::LINE_8);
     }

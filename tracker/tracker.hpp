@@ -12,6 +12,7 @@
 #include "tracker/passes/band_projection.hpp"
 #include "tracker/passes/frame_passes.hpp"
 #include "tracker/passes/outline.hpp"
+#include "tracker/passes/region_filter.hpp"
 
 namespace camsteer {
 
@@ -113,9 +114,9 @@ class Tracker {
     // Its bounds per channel (H, S, V), inclusive at both ends, as cv::inRange takes them.
     static std::pair<cv::Scalar, cv::Scalar> colourBandBounds(int smin, int vmin, int vmax);
     // The regions of a back-projection whose non-zero pixels all lie in `nonZero`: dilated 3
-    // times by 3 x 3, blurred 3 x 3 (both with replicated borders), outer contours, in place;
-    // the same contours and image as those calls on the whole image.
-    static void searchRegions(cv::Mat& image, const cv::Rect& nonZero,
+    // times by 3 x 3, blurred 3 x 3 (both with replicated borders; `filter`), outer contours,
+    // in place; the same contours and image as those calls on the whole image.
+    static void searchRegions(cv::Mat& image, const cv::Rect& nonZero, RegionFilter& filter,
                               std::vector<std::vector<cv::Point>>& contours);
     // The grid the decision uses: lines at a third and two thirds of each side.
     static void drawGrid(cv::Mat& image, int w, int h);
@@ -150,6 +151,7 @@ class Tracker {
     cv::Mat hueModel_;
     PaintedRuns grid_;
     OutlinePainter outline_;
+    RegionFilter regionFilter_;
 
     int width_;
     int height_;

@@ -6,11 +6,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define CAMSTEER_SSSE3_BAND 1
-#endif
-
+#include "tracker/passes/band_blocks.hpp"
 #include "tracker/passes/hsv_lookup.hpp"
 #include "tracker/tracker.hpp"
 
@@ -44,96 +40,6 @@ bool passingInterval(const std::array<uchar, 256>& table, uchar& lo, uchar& hi) 
     return true;
 }
 
-#ifdef CAMSTEER_SSSE3_BAND
-// split.m[c][r][j]: the byte of input register r that is byte j of channel c, 0x80 if none.
-alignas(16) const struct Split {
-    uint8_t m[3][3][16];
-    Split() {
-        for (int c = 0; c < 3; ++c)
-            for (int r = 0; r < 3; ++r)
-                for (int j = 0; j < 16; ++j) {
-                    const int from = 3 * j + c - 16 * r;
-                    m[c][r][j] = from >= 0 && from < 16 ? static_cast<uint8_t>(from) : 0x80;
-                }
-    }
-} split;
-
-// The channels of 16 BGR pixels (48 bytes), split by byte shuffles.
-__attribute__((target("ssse3"))) void splitChannels(const uchar* pixel, __m128i channel[3]) {
-    const __m128i in[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel)),
-                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 16)),
-                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 32))};
-    for (int c = 0; c < 3; ++c) {
-        const __m128i* m = reinterpret_cast<const __m128i*>(split.m[c]);
-        channel[c] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(in[0], _mm_load_si128(m)),
-                                               _mm_shuffle_epi8(in[1], _mm_load_si128(m + 1))),
-                                  _mm_shuffle_epi8(in[2], _mm_load_si128(m + 2)));
-    }
-}
-
-// For 16 pixels the indexes the one-by-one pass computes: v * 256 + diff into the S and V
-// table, and the conversion's hue index (HsvLookup::hueIndex) as high * 512 + low, where high
-// is largest * 256 + diff and low 256 + d (largest: R before G before B where they tie).
-__attribute__((target("ssse3"))) void tableIndexesSsse3(const uchar* pixel, uint16_t sv[16],
-                                                        uint16_t high[16], uint16_t low[16]) {
-    __m128i channel[3];
-    splitChannels(pixel, channel);
-    const __m128i b = channel[0], g = channel[1], r = channel[2];
-    const __m128i v = _mm_max_epu8(b, _mm_max_epu8(g, r));
-    const __m128i diff = _mm_sub_epi8(v, _mm_min_epu8(b, _mm_min_epu8(g, r)));
-    const __m128i isR = _mm_cmpeq_epi8(r, v);
-    const __m128i isG = _mm_andnot_si128(isR, _mm_cmpeq_epi8(g, v));
-    const __m128i isB = _mm_andnot_si128(_mm_or_si128(isR, isG), _mm_set1_epi8(-1));
-    const __m128i largest =
-        _mm_or_si128(_mm_and_si128(isG, _mm_set1_epi8(1)), _mm_and_si128(isB, _mm_set1_epi8(2)));
-    const __m128i zero = _mm_setzero_si128();
-    for (int half = 0; half < 2; ++half) {
-        auto widen = [&](__m128i x) {
-            return half == 0 ? _mm_unpacklo_epi8(x, zero) : _mm_unpackhi_epi8(x, zero);
-        };
-        auto pair = [&](__m128i lowByte, __m128i highByte) {  // lowByte + 256 * highByte
-            return half == 0 ? _mm_unpacklo_epi8(lowByte, highByte)
-                             : _mm_unpackhi_epi8(lowByte, highByte);
-        };
-        const __m128i b16 = widen(b), g16 = widen(g), r16 = widen(r);
-        const __m128i d =
-            _mm_or_si128(_mm_or_si128(_mm_and_si128(pair(isR, isR), _mm_sub_epi16(g16, b16)),
-                                      _mm_and_si128(pair(isG, isG), _mm_sub_epi16(b16, r16))),
-                         _mm_and_si128(pair(isB, isB), _mm_sub_epi16(r16, g16)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(sv + 8 * half), pair(diff, v));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(high + 8 * half), pair(diff, largest));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(low + 8 * half),
-                         _mm_add_epi16(d, _mm_set1_epi16(256)));
-    }
-}
-
-// Marks with 1 the pixels that may pass the band and 0 those that cannot, 16 at a time: V =
-// the largest channel, diff = V less the smallest; a pixel may pass only with V in vlo..vhi
-// and diff at least dmin. Returns the first pixel left unmarked.
-__attribute__((target("ssse3"))) int markCandidatesSsse3(const uchar* pixel, uchar* result,
-                                                         int cols, uchar vlo, uchar vhi,
-                                                         uchar dmin) {
-    const __m128i vLo = _mm_set1_epi8(static_cast<char>(vlo));
-    const __m128i vHi = _mm_set1_epi8(static_cast<char>(vhi));
-    const __m128i dMin = _mm_set1_epi8(static_cast<char>(dmin));
-    const __m128i one = _mm_set1_epi8(1);
-    int x = 0;
-    for (; x + 16 <= cols; x += 16, pixel += 48) {
-        __m128i channel[3];
-        splitChannels(pixel, channel);
-        const __m128i v = _mm_max_epu8(channel[0], _mm_max_epu8(channel[1], channel[2]));
-        const __m128i diff =
-            _mm_sub_epi8(v, _mm_min_epu8(channel[0], _mm_min_epu8(channel[1], channel[2])));
-        const __m128i candidate =
-            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, vLo), v),
-                                        _mm_cmpeq_epi8(_mm_min_epu8(v, vHi), v)),
-                          _mm_cmpeq_epi8(_mm_max_epu8(diff, dMin), diff));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(result + x), _mm_and_si128(candidate, one));
-    }
-    return x;
-}
-#endif
-
 }  // namespace
 
 void BandProjection::libraryPath(const cv::Mat& hsv, const cv::Mat& model, int smin, int vmin,
@@ -162,15 +68,24 @@ void BandProjection::makeTables(const cv::Mat& model, int smin, int vmin, int vm
     }
     // The back-projection of every hue value, masked by the hue's own test.
     cv::calcBackProject(&ramp_, 1, kHueChannel, model, rampOut_, kHueRanges);
+    std::array<uchar, 256> hueTable{};
     for (int i = 0; i < 256; ++i) {
-        hueTable_[static_cast<size_t>(i)] =
+        hueTable[static_cast<size_t>(i)] =
             rampOut_.at<uchar>(0, i) & hueBand[static_cast<size_t>(i)];
+    }
+    const HsvLookup& hsv = HsvLookup::tables();
+    if (projection_.empty() || hueTable != hueTable_) {
+        // The same through the conversion's hue, by its index: it changes with the model.
+        hueTable_ = hueTable;
+        projection_.resize(HsvLookup::kHueIndexes);
+        for (size_t i = 0; i < projection_.size(); ++i) {
+            projection_[i] = hueTable_[hsv.hueAt(static_cast<int>(i))];
+        }
     }
 
     // The S and V tests together, by V and diff (the conversion's S depends on nothing else),
     // and the smallest diff with which any V in the band passes them: below it no pixel
     // passes, whatever its V.
-    const HsvLookup& hsv = HsvLookup::tables();
     smallestDiff_ = 256;
     svTable_.resize(256 * 256);
     for (int v = 0; v < 256; ++v) {
@@ -222,36 +137,22 @@ cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smi
     for (int y = 0; y < bgr.rows; ++y) {
         const uchar* pixel = bgr.ptr<uchar>(y);
         uchar* result = out.ptr<uchar>(y);
-        int marked = 0;  // pixels before this one are marked 1 (may pass) or 0 (cannot)
-#ifdef CAMSTEER_SSSE3_BAND
-        static const bool canShuffle = __builtin_cpu_supports("ssse3");
-        if (canShuffle && valueInterval_) {
-            marked = markCandidatesSsse3(pixel, result, bgr.cols, valueLow_, valueHigh_,
-                                         static_cast<uchar>(smallestDiff_));
+        int done = 0;    // pixels before this one are done
+        uchar seen = 0;  // the OR of the row's values
+        if (valueInterval_) {
+            done = projectBlocks(pixel, result, bgr.cols,
+                                 BandBlocks{svTable, projection_.data(), valueLow_, valueHigh_,
+                                            static_cast<uchar>(smallestDiff_)},
+                                 seen);
         }
-        // Marked pixels, in whole blocks of 16: the candidates' table indexes found 16 at a
-        // time, then looked up one by one.
-        for (int x = 0; x < marked; x += 16) {
-            uint64_t words[2];
-            std::memcpy(words, result + x, 16);
-            if ((words[0] | words[1]) == 0) {
-                continue;  // sixteen that cannot pass
-            }
-            uint16_t sv[16], high[16], low[16];
-            tableIndexesSsse3(pixel + 3 * x, sv, high, low);
-            for (int i = 0; i < 16; ++i) {
-                if (result[x + i] != 0) {
-                    const uchar pass = svTable[sv[i]];
-                    const int hue = hsv.hueAt((high[i] << 9) | low[i]);
-                    result[x + i] = pass != 0 ? static_cast<uchar>(hueTable_[hue] & pass) : 0;
-                }
-            }
-        }
-#endif
-        for (int x = marked; x < bgr.cols; ++x) {
+        for (int x = done; x < bgr.cols; ++x) {
             result[x] = project(pixel + 3 * x);
+            seen |= result[x];
         }
-        // Most rows hold nothing: they are skipped eight bytes at a time.
+        if (seen == 0) {
+            continue;  // most rows hold nothing
+        }
+        // The ends of the row's values, found eight bytes at a time.
         int first = 0;
         for (uint64_t word = 0; first + 8 <= bgr.cols; first += 8) {
             std::memcpy(&word, result + first, 8);
@@ -264,6 +165,12 @@ cv::Rect BandProjection::apply(const cv::Mat& bgr, const cv::Mat& model, int smi
         }
         if (first < bgr.cols) {
             int last = bgr.cols - 1;
+            for (uint64_t word = 0; last - 7 > first; last -= 8) {
+                std::memcpy(&word, result + last - 7, 8);
+                if (word != 0) {
+                    break;
+                }
+            }
             while (result[last] == 0) {
                 --last;
             }

@@ -35,6 +35,9 @@ class BandProjection {
     std::array<uchar, 256> hueTable_{};
     std::array<uchar, 256> saturationTable_{};
     std::array<uchar, 256> valueTable_{};
+    // The hue table through the conversion's hue, by HsvLookup::hueIndex: what a pixel that
+    // passes S and V projects to.
+    std::vector<uchar> projection_;
     // Both of those for a pixel's V and diff, [v * 256 + diff], 255 where it passes.
     std::vector<uchar> svTable_;
     // The smallest diff (largest channel less the smallest) with which a pixel can pass the S

@@ -1,5 +1,6 @@
 #include "tracker/passes/frame_passes.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -92,6 +93,40 @@ void mirrorInPlace(cv::Mat& image) {
     }
 #endif
     cv::flip(image, image, 1);
+}
+
+namespace {
+
+// Pixels x0..x1 of row y, those within the image.
+void paintRun(cv::Mat& image, int y, int x0, int x1, const cv::Vec3b& colour) {
+    if (y < 0 || y >= image.rows) {
+        return;
+    }
+    cv::Vec3b* row = image.ptr<cv::Vec3b>(y);
+    for (int x = std::max(x0, 0), end = std::min(x1, image.cols - 1); x <= end; ++x) {
+        row[x] = colour;
+    }
+}
+
+}  // namespace
+
+void paintBox(cv::Mat& image, cv::Point a, cv::Point b, const cv::Scalar& colour) {
+    CV_Assert(image.type() == CV_8UC3);
+    const cv::Vec3b c =
+        cv::Vec3b(cv::saturate_cast<uchar>(colour[0]), cv::saturate_cast<uchar>(colour[1]),
+                  cv::saturate_cast<uchar>(colour[2]));
+    const int x0 = std::min(a.x, b.x), x1 = std::max(a.x, b.x);
+    const int y0 = std::min(a.y, b.y), y1 = std::max(a.y, b.y);
+    // The caps add nothing the other sides do not paint.
+    for (const int y : {y0, y1}) {  // the top and bottom sides
+        for (int row = y - 1; row <= y + 1; ++row) {
+            paintRun(image, row, x0, x1, c);
+        }
+    }
+    for (int y = std::max(y0, 0), end = std::min(y1, image.rows - 1); y <= end; ++y) {
+        paintRun(image, y, x0 - 1, x0 + 1, c);  // the left and right sides
+        paintRun(image, y, x1 - 1, x1 + 1, c);
+    }
 }
 
 void PaintedRuns::findRuns() {

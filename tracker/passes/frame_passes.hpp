@@ -11,6 +11,12 @@ namespace camsteer {
 // (SSSE3); elsewhere it is that call.
 void mirrorInPlace(cv::Mat& image);
 
+// What cv::rectangle(image, a, b, colour, 2, cv::LINE_8) draws on an 8-bit 3-channel image,
+// pixel for pixel, as rows of the colour. The library draws each side as a 3-pixel-wide band
+// from corner to corner with a round cap of radius 1 (a plus) at each end; those bands' pixels
+// are the colour, whatever lay beneath, and the image's edges clip them.
+void paintBox(cv::Mat& image, cv::Point a, cv::Point b, const cv::Scalar& colour);
+
 // A fixed drawing made of opaque strokes (LINE_8, any colours but black), recorded once as the
 // runs of pixels it writes and painted again by copying those runs. Opaque strokes write their
 // colour over whatever lies beneath, so painting gives what drawing again would give on any

@@ -9,7 +9,7 @@ const HsvLookup& HsvLookup::tables() {
     return made;
 }
 
-HsvLookup::HsvLookup() : saturation_(256 * 256), hue_(3 * 256 * 512) {
+HsvLookup::HsvLookup() : saturation_(256 * 256), hue_(kHueIndexes) {
     // One row of pixels, one of each kind, converted by the library in one call.
     cv::Mat pixels(1, static_cast<int>(saturation_.size() + hue_.size()), CV_8UC3,
                    cv::Scalar::all(0));

@@ -36,6 +36,7 @@ class HsvLookup {
     static int hueIndex(int largest, int diff, int d) {
         return (largest * 256 + diff) * 512 + 256 + d;
     }
+    static constexpr int kHueIndexes = 3 * 256 * 512;  // every index hueIndex gives
     uchar hueAt(int index) const { return hue_[static_cast<size_t>(index)]; }
 
   private:

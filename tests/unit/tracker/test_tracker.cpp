@@ -10,6 +10,7 @@
 #include "tracker/passes/hsv_lookup.hpp"
 #include "tracker/passes/hue_to_bgr.hpp"
 #include "tracker/passes/outline.hpp"
+#include "tracker/passes/region_filter.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -153,6 +154,7 @@ TEST(SearchRegions, GivesWhatTheCallsOnTheWholeImageGive) {
     images.push_back(blank());
     noise.copyTo(images.back(), noise > 250);
     images.push_back(cv::Mat(240, 320, CV_8UC1, cv::Scalar(9)));
+    RegionFilter filter;  // one for all, so buffers kept from a larger image show
     for (const cv::Mat& image : images) {
         cv::Mat expected = image.clone();
         std::vector<std::vector<cv::Point>> want, got{{cv::Point(1, 1)}};
@@ -160,15 +162,31 @@ TEST(SearchRegions, GivesWhatTheCallsOnTheWholeImageGive) {
         cv::GaussianBlur(expected, expected, cv::Size(3, 3), 0, 0, cv::BORDER_REPLICATE);
         cv::findContours(expected, want, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
         cv::Mat part = image.clone();
-        Tracker::searchRegions(part, cv::boundingRect(image), got);
+        Tracker::searchRegions(part, cv::boundingRect(image), filter, got);
         ASSERT_EQ(0, cv::norm(expected, part, cv::NORM_INF)) << cv::boundingRect(image);
         ASSERT_EQ(want, got) << cv::boundingRect(image);
     }
+    // The filter alone against its library calls: any values, sizes around its 16-pixel steps
+    // and the reaches of 3 and 1, a part of a larger image.
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(1, 9), cv::Size(9, 1), cv::Size(2, 2),
+                                cv::Size(15, 7), cv::Size(16, 16), cv::Size(17, 3),
+                                cv::Size(33, 40), cv::Size(218, 218), cv::Size(320, 240)}) {
+        for (const int top : {1, 255}) {
+            cv::Mat image(size.height + 2, size.width + 5, CV_8UC1);
+            rng.fill(image, cv::RNG::UNIFORM, 0, top + 1);
+            image.setTo(0, image < top / 2);  // zeros among the values, as in a projection
+            cv::Mat part = image(cv::Rect(cv::Point(3, 1), size));
+            cv::Mat expected = part.clone();
+            RegionFilter::libraryPath(expected);
+            filter.apply(part);
+            ASSERT_EQ(0, cv::norm(expected, part, cv::NORM_INF)) << size << " up to " << top;
+        }
+    }
 }
 
-// The mirror and the recorded grid against the library calls they stand for, on random
+// The mirror, the recorded grid and the box against the library calls they stand for, on random
 // pictures of widths around the mirror's 16-pixel blocks and of the capture size.
-TEST(FramePasses, MirrorAndGridGiveWhatTheLibraryCallsGive) {
+TEST(FramePasses, MirrorGridAndBoxGiveWhatTheLibraryCallsGive) {
     cv::RNG rng(11);
     for (const int width : {1, 2, 15, 16, 17, 31, 32, 33, 47, 48, 49, 63, 64, 100, 320}) {
         cv::Mat picture(3, width, CV_8UC3);
@@ -187,6 +205,28 @@ TEST(FramePasses, MirrorAndGridGiveWhatTheLibraryCallsGive) {
         Tracker::drawGrid(expected, size.width, size.height);
         grid.paint(picture);
         ASSERT_EQ(0, cv::norm(expected, picture, cv::NORM_INF)) << size;
+    }
+    // The target's box: points and sides of 0 to 3 pixels, corners given either way round, at
+    // and beyond every edge, the whole frame, random boxes; a colour to saturate.
+    std::vector<std::pair<cv::Point, cv::Point>> boxes = {
+        {{100, 100}, {100, 100}}, {{100, 100}, {101, 100}}, {{100, 100}, {102, 103}},
+        {{103, 102}, {100, 100}}, {{0, 0}, {319, 239}},     {{0, 0}, {320, 240}},
+        {{-1, -1}, {321, 241}},   {{-5, 50}, {1, 60}},      {{318, 0}, {330, 1}},
+        {{50, 238}, {60, 245}},   {{-3, -3}, {-1, -1}},     {{321, 10}, {325, 20}},
+    };
+    for (int i = 0; i < 20; ++i) {
+        boxes.push_back({{rng.uniform(-5, 325), rng.uniform(-5, 245)},
+                         {rng.uniform(-5, 325), rng.uniform(-5, 245)}});
+    }
+    for (const auto& [a, b] : boxes) {
+        for (const cv::Scalar& colour : {cv::Scalar(255, 0, 0), cv::Scalar(300, 7, -4)}) {
+            cv::Mat picture(240, 320, CV_8UC3);
+            rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+            cv::Mat expected = picture.clone();
+            cv::rectangle(expected, a, b, colour, 2, cv::LINE_8);
+            paintBox(picture, a, b, colour);
+            ASSERT_EQ(0, cv::norm(expected, picture, cv::NORM_INF)) << a << " " << b;
+        }
     }
 }
 

@@ -1,18 +1,12 @@
 #include "app/reference_picture.hpp"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <string>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "app/reference_file.hpp"
 
 namespace camsteer {
 
@@ -94,57 +88,6 @@ cv::Mat decodeWithin(const std::function<cv::Mat()>& decode, std::string& why) {
 const char* const kUndecodable =
     "not a picture this program can read (PNG, JPEG, BMP, TIFF, WebP and the like)";
 
-// Holds back what the decoders write to standard error while a picture is decoded: libpng's and
-// libjpeg's own lines, which name no program. A failure then says it within our one line, and
-// a picture that loads prints no warning nobody can act on.
-class HeldBackStderr {
-  public:
-    HeldBackStderr() {
-        std::fflush(stderr);
-        held_ = ::memfd_create("decoder-output", MFD_CLOEXEC);
-        saved_ = held_ >= 0 ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1;
-        if (saved_ < 0 || ::dup2(held_, STDERR_FILENO) < 0) {
-            closeAll();
-        }
-    }
-    ~HeldBackStderr() { release(); }
-    HeldBackStderr(const HeldBackStderr&) = delete;
-    HeldBackStderr& operator=(const HeldBackStderr&) = delete;
-
-    // Puts standard error back; what was written meanwhile, its lines joined by "; ".
-    std::string release() {
-        if (held_ < 0) {
-            return std::string();
-        }
-        std::fflush(stderr);
-        ::dup2(saved_, STDERR_FILENO);
-        char text[512];
-        const ssize_t n = ::pread(held_, text, sizeof(text), 0);
-        closeAll();
-        std::string said;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (text[i] != '\n') {
-                said += text[i];
-            } else if (i + 1 < n) {
-                said += "; ";
-            }
-        }
-        return said;
-    }
-
-  private:
-    void closeAll() {
-        for (int* fd : {&held_, &saved_}) {
-            if (*fd >= 0) {
-                ::close(*fd);
-            }
-            *fd = -1;
-        }
-    }
-    int held_ = -1;
-    int saved_ = -1;
-};
-
 // Runs one decode with image memory bounded. Start-up only: the bound applies to every image
 // made meanwhile, on any thread, so no other thread may be making images (or writing to
 // standard error, held back meanwhile) then. Empty on failure, with the reason in `why`.
@@ -177,58 +120,6 @@ cv::Mat asBgr(const cv::Mat& picture) {
         CV_Error(cv::Error::StsUnsupportedFormat, "unexpected pixel format from the decoder");
     }
     return bgr;
-}
-
-const char* fileKind(mode_t mode) {
-    switch (mode & S_IFMT) {
-        case S_IFDIR:
-            return "a directory";
-        case S_IFIFO:
-            return "a FIFO (named pipe)";
-        case S_IFCHR:
-            return "a character device";
-        case S_IFBLK:
-            return "a block device";
-        case S_IFSOCK:
-            return "a socket";
-    }
-    return "not a regular file";
-}
-
-std::string openFailure(int error) {
-    switch (error) {
-        case ENOENT:
-            return "no such file";
-        case EACCES:
-        case EPERM:
-            return "permission denied; you may not read it (see ls -l)";
-        default:
-            return std::strerror(error);
-    }
-}
-
-// Says why `path` cannot be a reference picture before anything reads it: only a regular,
-// non-empty file you may read is opened at all, so a FIFO or a device cannot make the program
-// wait for data that never comes. Empty when it may be tried.
-std::string refusalBeforeReading(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return openFailure(errno);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return std::string("it is ") + fileKind(st.st_mode) + ", not a picture file";
-    }
-    if (st.st_size == 0) {
-        return "the file is empty";
-    }
-    // Non-blocking: should the path have become a FIFO meanwhile, opening it does not wait.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return openFailure(errno);
-    }
-    const bool stillRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return stillRegular ? std::string() : "it is not a regular file any more";
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/window_loop.hpp"
 #include "platform/keys/held_keys.hpp"
 #include "platform/keys/key_watchdog.hpp"
+#include "platform/process/environment.hpp"
 #include "platform/process/program_name.hpp"
 #include "platform/process/quoted_name.hpp"
 
@@ -30,7 +31,7 @@ void prepareProcess(const ShellOptions& options) {
     // The window toolkit's own lines (Qt) start with our name too, as every line we write does.
     const std::string qtPattern =
         std::string(options.programName) + ": %{if-category}%{category}: %{endif}%{message}";
-    setenv("QT_MESSAGE_PATTERN", qtPattern.c_str(), 0);
+    setEnvironmentDefault("QT_MESSAGE_PATTERN", qtPattern.c_str());
     if (std::getenv("OPENCV_LOG_LEVEL") == nullptr) {
         // The library's own warnings (a file it cannot decode, a camera property it cannot set)
         // would only repeat what our one-line messages already say.
@@ -38,7 +39,7 @@ void prepareProcess(const ShellOptions& options) {
     }
     // Likewise the video decoder's complaints about a clip it cannot read: our one line says it.
     // Read when the decoder is first used, so setting it here is in time.
-    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    setEnvironmentDefault("OPENCV_FFMPEG_LOGLEVEL", "-8");
     // A single-threaded pipeline leaves the other cores to the game being steered. The library's
     // own workers would not even make a 320 x 240 pass faster, only dearer in CPU time
     // (docs/performance.md; the bench's ProcessFrameLibraryThreads keeps the figure current).
@@ -51,11 +52,12 @@ void prepareProcess(const ShellOptions& options) {
 // backend whose keys would outlive the process gets its watchdog, which the held keys keep told
 // of what is down.
 std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options,
+                                   const DesktopSession& session,
                                    std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse) {
     if (!options.sendKeys) {
         return nullptr;
     }
-    KeyboardChoice choice = openKeyboard(KeyBindings());
+    KeyboardChoice choice = openKeyboard(session, KeyBindings());
     if (!choice.keyboard) {
         for (const std::string& failure : choice.failures) {
             diagnose(options, failure);
@@ -146,8 +148,10 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     shell.captureWidth = 320;
     shell.captureHeight = 240;
 
+    // What the desktop session offers, read once: everything after is handed this value.
+    const DesktopSession session = readDesktopSession();
     const CommandLine line =
-        parseCommandLine(argc, argv, options.clipArgument > 0, defaultLearnPath());
+        parseCommandLine(argc, argv, options.clipArgument > 0, defaultLearnPath(session));
     if (const int status = answerWithoutRunning(line, options); status >= 0) {
         return status;
     }
@@ -167,14 +171,14 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         return 1;
     }
     std::string why;
-    if (!prepareToolkitPlatform(why)) {
+    if (!prepareToolkitPlatform(session, why)) {
         diagnose(options, why);
         return 1;
     }
 
     // Two instances sending keys to one display would press and release against each other.
     InstanceLock oneInstance;
-    if (options.sendKeys && !oneInstance.take(options.programName, why)) {
+    if (options.sendKeys && !oneInstance.take(options.programName, session, why)) {
         diagnose(options, why);
         return 1;
     }
@@ -183,7 +187,8 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
     std::string keysInUse;
-    const std::unique_ptr<HeldKeys> keys = openKeys(*shell.tracker, options, watchdog, keysInUse);
+    const std::unique_ptr<HeldKeys> keys =
+        openKeys(*shell.tracker, options, session, watchdog, keysInUse);
     openWindows(shell);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
     installTeaching(shell, line, options);
@@ -199,7 +204,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     CaptureRun running(capture, keys.get());
     // Watching before the first frame can press a key: Ctrl-Z then always finds it.
-    RunWatch watch(capture, keys.get(), kMainWindow, watchdog.get());
+    RunWatch watch(capture, keys.get(), kMainWindow, session, watchdog.get());
     capture.start();
 
     runWindowLoop(shell, capture);

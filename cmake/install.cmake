@@ -13,6 +13,13 @@
 # The programs find the pictures at <exe dir>/../share/camsteer/images, so the installed tree
 # works under any prefix. The Debian package always installs under /usr.
 
+# Folders the installation makes get 0755 whatever the builder's umask: a user-private group's
+# umask 002 would otherwise ship group-writable /usr folders.
+set(camsteer_folder_permissions OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${camsteer_folder_permissions})
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${camsteer_folder_permissions})
+
 set(camsteer_packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(camsteer_packaging_out ${PROJECT_BINARY_DIR}/packaging)
 set(camsteer_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/camsteer)
@@ -65,6 +72,9 @@ install(CODE "
         NORMALIZE OUTPUT_VARIABLE CAMSTEER_INSTALLED_DATADIR)
     set(camsteer_desktop \"\$ENV{DESTDIR}\${CAMSTEER_INSTALLED_DATADIR}/applications/camsteer.desktop\")
     message(STATUS \"Installing: \${camsteer_desktop}\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CAMSTEER_INSTALLED_DATADIR}/applications\")
+    file(CHMOD \"\$ENV{DESTDIR}\${CAMSTEER_INSTALLED_DATADIR}/applications\"
+        PERMISSIONS ${camsteer_folder_permissions})
     configure_file(\"${camsteer_desktop_in}\" \"\${camsteer_desktop}\" @ONLY)
     file(CHMOD \"\${camsteer_desktop}\" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${camsteer_desktop}\")

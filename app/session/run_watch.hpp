@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -10,6 +12,7 @@
 #include "platform/camera/capture.hpp"
 #include "platform/keys/held_keys.hpp"
 #include "platform/keys/key_watchdog.hpp"
+#include "platform/session/desktop_session.hpp"
 
 namespace camsteer {
 
@@ -31,9 +34,10 @@ namespace camsteer {
 class RunWatch {
   public:
     // `keys`: the run's held keys, or null without keys. `mainWindow` is the title of the window
-    // whose destruction ends the run. `watchdog`: the keys' watchdog, or null without one.
+    // whose destruction ends the run, watched on the session's X display. `watchdog`: the keys'
+    // watchdog, or null without one.
     RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
-             KeyWatchdog* watchdog = nullptr);
+             const DesktopSession& session, KeyWatchdog* watchdog = nullptr);
     ~RunWatch();  // ends the thread; stop signals act by default again
     RunWatch(const RunWatch&) = delete;
     RunWatch& operator=(const RunWatch&) = delete;
@@ -50,7 +54,14 @@ class RunWatch {
     static std::chrono::milliseconds stallBound(double interval);
 
   private:
+    // The thread (run_watch_linux.cpp, run_watch_windows.cpp): turns until the watch ends.
     void run();
+    // One turn, the same on every system: looks for the main window while it is not found yet
+    // (`searches` counts the tries), takes the window events, and releases the keys when frames
+    // stopped coming (`releasedAt`: the last frame's time when they were). Returns how long the
+    // next turn may wait.
+    std::chrono::steady_clock::duration turn(std::chrono::steady_clock::time_point& releasedAt,
+                                             int& searches);
     void stopProcess(int signo);
     // Takes the window events: the main window's end, and the focus entering or leaving the
     // program's windows, which holds the keys back or lets them go out again.
@@ -69,7 +80,12 @@ class RunWatch {
     WindowWatch window_;
     bool watching_ = false;
     bool heldBackForFocus_ = false;  // the thread's own once it runs
-    int wake_[2] = {-1, -1};
+    int wake_[2] = {-1, -1};         // Linux: the thread's wake-up pipe
+    // Windows: ends the thread's wait.
+    std::mutex quitLock_;
+    std::condition_variable quitSignal_;
+    bool quit_ = false;
+    static std::atomic<const RunWatch*> current_;  // this run's watch, for the window loop
     std::atomic<bool> windowDestroyed_{false};
     std::atomic<int> stallReleases_{0};
     std::thread thread_;

@@ -28,6 +28,7 @@ std::string executableDir() {
 std::string findImagesDir() {
     const std::string candidates[] = {
         "images",
+        executableDir() + "/images",  // the Windows programs' folder
         executableDir() + "/../share/camsteer/images",
         std::string(CAMSTEER_DATADIR) + "/images",
     };

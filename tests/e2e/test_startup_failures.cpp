@@ -284,6 +284,15 @@ TEST_F(StartupFailures, ASecondKeySenderOnTheDisplayIsRefused) {
     };
     for (const auto& [program, spelling] : seconds) {
         SCOPED_TRACE(program + " on " + spelling);
+        // Newer X libraries (libxcb 1.17, Debian 13) no longer take "unix:N" at all; there no
+        // program can be given the server under that name.
+        Display* const byThatName = XOpenDisplay(spelling.c_str());
+        if (byThatName == nullptr) {
+            std::printf("note: this X library does not open %s; that spelling is not tried\n",
+                        spelling.c_str());
+            continue;
+        }
+        XCloseDisplay(byThatName);
         EnvChanges changes = env();
         changes["DISPLAY"] = spelling;
         refused(program, changes,

@@ -13,7 +13,9 @@
 namespace camsteer::windows {
 namespace {
 
-enum class Ending { kEscape, kSigterm, kSigkill };
+// How the run ends: Escape into "Camsteer"; SIGINT, which Wine turns into Ctrl-C for the program's
+// console handler; SIGTERM and SIGKILL, which end the Windows process outright.
+enum class Ending { kEscape, kSigint, kSigterm, kSigkill };
 
 struct KeyCase {
     std::string name;
@@ -35,6 +37,7 @@ const std::vector<std::string> kWatched = {"0x26", "0x28", "0x25", "0x27", "0x6b
 const std::vector<KeyCase> kKeyCases = {
     {"TopLeftEscape", 270, 50, 45, {"26 48 1", "25 4b 1"}, Ending::kEscape, true},
     {"NearSigterm", 160, 120, 90, {"6b 4e 0"}, Ending::kSigterm, false},
+    {"BottomRightCtrlC", 50, 190, 45, {"28 50 1", "27 4d 1"}, Ending::kSigint, false},
     {"FarSigkill", 160, 120, 45, {"6d 4a 0"}, Ending::kSigkill, false},
 };
 
@@ -151,8 +154,10 @@ TEST_P(WineKeys, SteerAFocusedWindowAndLeaveNoKeyDown) {
         << receiver->out() << "\nprogram:\n"
         << program->err();
     // Ended at once, while the keys are down.
-    if (c.ending == Ending::kSigterm || c.ending == Ending::kSigkill) {
-        program->signal(c.ending == Ending::kSigterm ? SIGTERM : SIGKILL);
+    if (c.ending != Ending::kEscape) {
+        program->signal(c.ending == Ending::kSigint    ? SIGINT
+                        : c.ending == Ending::kSigterm ? SIGTERM
+                                                       : SIGKILL);
     }
     const Heard heard(receiver->out());
     for (const std::string& key : c.pressed) {
@@ -191,8 +196,11 @@ TEST_P(WineKeys, SteerAFocusedWindowAndLeaveNoKeyDown) {
     }
     const std::optional<ExitStatus> status = program->wait();
     ASSERT_TRUE(status.has_value()) << "the run did not end";
-    if (c.ending == Ending::kEscape) {
-        EXPECT_EQ(status->describe(), "exit status 0") << program->err();
+    if (c.ending == Ending::kEscape || c.ending == Ending::kSigint) {
+        // The normal shutdown; Ctrl-C's status as for SIGINT on Linux.
+        EXPECT_EQ(status->describe(),
+                  c.ending == Ending::kEscape ? "exit status 0" : "exit status 130")
+            << program->err();
     }
     EXPECT_TRUE(pollUntil([&] { return Heard(receiver->out()).held == 0; }, 10s))
         << "left down; receiver:\n"

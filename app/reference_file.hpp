@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace camsteer {
+
+// What reading a reference picture asks of the operating system (reference_file_linux.cpp,
+// reference_file_windows.cpp).
+
+// Says why `path` cannot be a reference picture before anything reads it: only a regular,
+// non-empty file you may read is opened at all, so a FIFO or a device cannot make the program
+// wait for data that never comes. Empty when it may be tried.
+std::string refusalBeforeReading(const std::string& path);
+
+// Holds back what the decoders write to standard error while a picture is decoded: libpng's and
+// libjpeg's own lines, which name no program. A failure then says it within our one line, and
+// a picture that loads prints no warning nobody can act on.
+class HeldBackStderr {
+  public:
+    HeldBackStderr();
+    ~HeldBackStderr() { release(); }
+    HeldBackStderr(const HeldBackStderr&) = delete;
+    HeldBackStderr& operator=(const HeldBackStderr&) = delete;
+
+    // Puts standard error back; what was written meanwhile, its lines joined by "; ".
+    std::string release();
+
+  private:
+    void closeAll();
+
+    int held_ = -1;
+    int saved_ = -1;
+};
+
+}  // namespace camsteer

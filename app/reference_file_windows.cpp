@@ -1,0 +1,49 @@
+#include <windows.h>
+
+#include "app/reference_file.hpp"
+
+namespace camsteer {
+
+// The decoders' lines go to standard error as they come: Windows has no anonymous in-memory
+// file to hold them in, and they are rare (a damaged picture's warnings).
+HeldBackStderr::HeldBackStderr() = default;
+
+std::string HeldBackStderr::release() {
+    return std::string();
+}
+
+void HeldBackStderr::closeAll() {}
+
+std::string refusalBeforeReading(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) {
+        switch (::GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+            case ERROR_INVALID_NAME:
+                return "no such file";
+            case ERROR_ACCESS_DENIED:
+                return "permission denied; you may not read it";
+            default:
+                return "cannot read it (Windows error " + std::to_string(::GetLastError()) + ")";
+        }
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return "it is a directory, not a picture file";
+    }
+    if (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) {
+        return "the file is empty";
+    }
+    // A device name ("CON", "NUL") is no file: opening it as one shows what it is.
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? "permission denied; you may not read it"
+                                                       : "no such file";
+    }
+    const bool regular = ::GetFileType(file) == FILE_TYPE_DISK;
+    ::CloseHandle(file);
+    return regular ? std::string() : "it is not a regular file";
+}
+
+}  // namespace camsteer

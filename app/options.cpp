@@ -1,6 +1,5 @@
 #include "app/options.hpp"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace camsteer {
@@ -148,20 +147,8 @@ std::string usageText(const std::string& program, bool clipProgram) {
     return text;
 }
 
-std::string defaultLearnPath() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    // A relative XDG_DATA_HOME is invalid and is ignored, as the base directory rules say.
-    if (data != nullptr && data[0] == '/') {
-        base = data;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        // An empty or relative HOME names no folder: the picture would land under /.local or
-        // wherever the program happened to start.
-        base = std::string(home) + "/.local/share";
-    } else {
-        return std::string();
-    }
-    return base + "/camsteer/reference.png";
+std::string defaultLearnPath(const DesktopSession& session) {
+    return session.dataHome.empty() ? "" : session.dataHome + "/camsteer/reference.png";
 }
 
 }  // namespace camsteer

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/session/desktop_session.hpp"
+
 namespace camsteer {
 
 // What the command line asks for, before anything is opened or loaded.
@@ -39,8 +41,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram
 std::string usageText(const std::string& program, bool clipProgram);
 std::string usageSynopsis(const std::string& program, bool clipProgram, bool oneLine = false);
 
-// Where --learn writes when it names no picture: $XDG_DATA_HOME/camsteer/reference.png, with
-// XDG_DATA_HOME defaulting to ~/.local/share. Empty when neither names an absolute folder.
-std::string defaultLearnPath();
+// Where --learn writes when it names no picture: camsteer/reference.png in the session's data
+// folder ($XDG_DATA_HOME, else ~/.local/share). Empty when there is none.
+std::string defaultLearnPath(const DesktopSession& session);
 
 }  // namespace camsteer

@@ -52,11 +52,12 @@ void prepareProcess(const ShellOptions& options) {
 // backend whose keys would outlive the process gets its watchdog, which the held keys keep told
 // of what is down.
 std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options,
+                                   const DesktopSession& session,
                                    std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse) {
     if (!options.sendKeys) {
         return nullptr;
     }
-    KeyboardChoice choice = openKeyboard(KeyBindings());
+    KeyboardChoice choice = openKeyboard(session, KeyBindings());
     if (!choice.keyboard) {
         for (const std::string& failure : choice.failures) {
             diagnose(options, failure);
@@ -147,8 +148,10 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     shell.captureWidth = 320;
     shell.captureHeight = 240;
 
+    // What the desktop session offers, read once: everything after is handed this value.
+    const DesktopSession session = readDesktopSession();
     const CommandLine line =
-        parseCommandLine(argc, argv, options.clipArgument > 0, defaultLearnPath());
+        parseCommandLine(argc, argv, options.clipArgument > 0, defaultLearnPath(session));
     if (const int status = answerWithoutRunning(line, options); status >= 0) {
         return status;
     }
@@ -168,14 +171,14 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         return 1;
     }
     std::string why;
-    if (!prepareToolkitPlatform(why)) {
+    if (!prepareToolkitPlatform(session, why)) {
         diagnose(options, why);
         return 1;
     }
 
     // Two instances sending keys to one display would press and release against each other.
     InstanceLock oneInstance;
-    if (options.sendKeys && !oneInstance.take(options.programName, why)) {
+    if (options.sendKeys && !oneInstance.take(options.programName, session, why)) {
         diagnose(options, why);
         return 1;
     }
@@ -184,7 +187,8 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
     std::string keysInUse;
-    const std::unique_ptr<HeldKeys> keys = openKeys(*shell.tracker, options, watchdog, keysInUse);
+    const std::unique_ptr<HeldKeys> keys =
+        openKeys(*shell.tracker, options, session, watchdog, keysInUse);
     openWindows(shell);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
     installTeaching(shell, line, options);
@@ -200,7 +204,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     }
     CaptureRun running(capture, keys.get());
     // Watching before the first frame can press a key: Ctrl-Z then always finds it.
-    RunWatch watch(capture, keys.get(), kMainWindow, watchdog.get());
+    RunWatch watch(capture, keys.get(), kMainWindow, session, watchdog.get());
     capture.start();
 
     runWindowLoop(shell, capture);

@@ -4,8 +4,6 @@
 #include <wayland-client.h>
 
 #include <cstdarg>
-#include <cstdlib>
-#include <cstring>
 
 namespace camsteer {
 
@@ -13,17 +11,12 @@ namespace {
 
 Display* gProbe = nullptr;  // main thread only
 
-bool startsWith(const char* text, const char* prefix) {
-    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
 }
 
-bool isSet(const char* value) {
-    return value != nullptr && *value != '\0';
-}
-
-bool waylandReachable(std::string& why) {
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (!isSet(wayland)) {
+bool waylandReachable(const std::string& wayland, std::string& why) {
+    if (wayland.empty()) {
         why =
             "QT_QPA_PLATFORM asks for Wayland but WAYLAND_DISPLAY is not set; start camsteer "
             "from a desktop session";
@@ -31,7 +24,7 @@ bool waylandReachable(std::string& why) {
     }
     // libwayland's own lines (no XDG_RUNTIME_DIR, ...) would repeat ours without the prefix.
     wl_log_set_handler_client([](const char*, va_list) {});
-    wl_display* connection = wl_display_connect(nullptr);
+    wl_display* connection = wl_display_connect(wayland.c_str());
     if (connection == nullptr) {
         why = std::string("cannot connect to the Wayland compositor '") + wayland +
               "'; check that WAYLAND_DISPLAY names the running session";
@@ -41,9 +34,8 @@ bool waylandReachable(std::string& why) {
     return true;
 }
 
-bool x11Reachable(std::string& why) {
-    const char* display = std::getenv("DISPLAY");
-    if (!isSet(display)) {
+bool x11Reachable(const std::string& display, std::string& why) {
+    if (display.empty()) {
         why =
             "no display: DISPLAY is not set; start camsteer from a desktop session (X11, or "
             "Wayland with Xwayland)";
@@ -53,7 +45,7 @@ bool x11Reachable(std::string& why) {
     // exists, since the key output later talks to the X server from the capture thread.
     XInitThreads();
     releaseDisplayProbe();
-    gProbe = XOpenDisplay(nullptr);
+    gProbe = XOpenDisplay(display.c_str());
     if (gProbe == nullptr) {
         why = std::string("cannot open display '") + display +
               "'; check that the X server runs and that you may use it (xhost, XAUTHORITY)";
@@ -64,13 +56,13 @@ bool x11Reachable(std::string& why) {
 
 }  // namespace
 
-bool windowSystemReachable(std::string& why) {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (!isSet(platform) || startsWith(platform, "xcb")) {
-        return x11Reachable(why);
+bool windowSystemReachable(const std::string& platform, const DesktopSession& session,
+                           std::string& why) {
+    if (platform.empty() || startsWith(platform, "xcb")) {
+        return x11Reachable(session.x11Display, why);
     }
     if (startsWith(platform, "wayland")) {
-        return waylandReachable(why);
+        return waylandReachable(session.waylandDisplay, why);
     }
     return true;  // offscreen, minimal and the like need no window system
 }

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -19,10 +18,6 @@
 namespace camsteer {
 
 namespace {
-
-bool isSet(const char* value) {
-    return value != nullptr && value[0] != '\0';
-}
 
 bool allDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
@@ -90,10 +85,10 @@ std::string xServerKey(const std::string& display) {
 }
 
 // The compositor's socket, as its clients find it, with links resolved.
-std::string waylandSocket(const std::string& wayland, const char* runtimeDir) {
+std::string waylandSocket(const std::string& wayland, const std::string& runtimeDir) {
     std::string socket = wayland;
-    if (socket[0] != '/' && isSet(runtimeDir)) {
-        socket = std::string(runtimeDir) + "/" + socket;
+    if (socket[0] != '/' && !runtimeDir.empty()) {
+        socket = runtimeDir + "/" + socket;
     }
     char resolved[PATH_MAX];
     return ::realpath(socket.c_str(), resolved) != nullptr ? resolved : socket;
@@ -112,15 +107,15 @@ std::string lockedBy(int fd) {
 
 }  // namespace
 
-std::vector<LockedDisplay> lockedDisplays(const char* display, const char* wayland,
-                                          const char* runtimeDir) {
+std::vector<LockedDisplay> lockedDisplays(const DesktopSession& session) {
     std::vector<LockedDisplay> servers;
-    if (isSet(wayland)) {
-        servers.push_back({"wayland-" + fileNamePart(waylandSocket(wayland, runtimeDir)),
-                           std::string("Wayland display ") + wayland});
+    if (session.hasWayland()) {
+        servers.push_back(
+            {"wayland-" + fileNamePart(waylandSocket(session.waylandDisplay, session.runtimeDir)),
+             "Wayland display " + session.waylandDisplay});
     }
-    if (isSet(display)) {
-        servers.push_back({xServerKey(display), std::string("display ") + display});
+    if (session.hasX11()) {
+        servers.push_back({xServerKey(session.x11Display), "display " + session.x11Display});
     }
     if (servers.empty()) {
         servers.push_back({"console", "the console"});
@@ -128,9 +123,9 @@ std::vector<LockedDisplay> lockedDisplays(const char* display, const char* wayla
     return servers;
 }
 
-std::string lockFolder(const char* runtimeDir, unsigned uid) {
+std::string lockFolder(const std::string& runtimeDir, unsigned uid) {
     struct stat st {};
-    if (isSet(runtimeDir) && runtimeDir[0] == '/' && ::stat(runtimeDir, &st) == 0 &&
+    if (!runtimeDir.empty() && runtimeDir[0] == '/' && ::stat(runtimeDir.c_str(), &st) == 0 &&
         S_ISDIR(st.st_mode) && st.st_uid == uid && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
         return runtimeDir;
     }
@@ -143,15 +138,9 @@ std::string InstanceLock::path(const std::string& folder, const LockedDisplay& s
                : folder + "/camsteer-" + server.key + ".lock";
 }
 
-bool InstanceLock::take(const char* program, std::string& refusal) {
-    return take(program, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
-                std::getenv("XDG_RUNTIME_DIR"), refusal);
-}
-
-bool InstanceLock::take(const char* program, const char* display, const char* wayland,
-                        const char* runtimeDir, std::string& refusal) {
-    const std::string folder = lockFolder(runtimeDir, ::getuid());
-    for (const LockedDisplay& server : lockedDisplays(display, wayland, runtimeDir)) {
+bool InstanceLock::take(const char* program, const DesktopSession& session, std::string& refusal) {
+    const std::string folder = lockFolder(session.runtimeDir, ::getuid());
+    for (const LockedDisplay& server : lockedDisplays(session)) {
         if (!takeOne(program, path(folder, server), server, refusal)) {
             return false;
         }

@@ -37,7 +37,8 @@ std::string holder() {
 
 }  // namespace
 
-bool InstanceLock::take(const char* program, std::string& refusal) {
+bool InstanceLock::take(const char* program, const DesktopSession& /*session*/,
+                        std::string& refusal) {
     HANDLE lock = CreateMutexW(nullptr, FALSE, kLockName);
     if (lock == nullptr) {
         refusal = "cannot make sure no other camsteer sends keys on this desktop: error " +

@@ -12,6 +12,7 @@
 #include "platform/camera/capture.hpp"
 #include "platform/keys/held_keys.hpp"
 #include "platform/keys/key_watchdog.hpp"
+#include "platform/session/desktop_session.hpp"
 
 namespace camsteer {
 
@@ -33,9 +34,10 @@ namespace camsteer {
 class RunWatch {
   public:
     // `keys`: the run's held keys, or null without keys. `mainWindow` is the title of the window
-    // whose destruction ends the run. `watchdog`: the keys' watchdog, or null without one.
+    // whose destruction ends the run, watched on the session's X display. `watchdog`: the keys'
+    // watchdog, or null without one.
     RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
-             KeyWatchdog* watchdog = nullptr);
+             const DesktopSession& session, KeyWatchdog* watchdog = nullptr);
     ~RunWatch();  // ends the thread; stop signals act by default again
     RunWatch(const RunWatch&) = delete;
     RunWatch& operator=(const RunWatch&) = delete;

@@ -36,8 +36,12 @@ void onTerminalStop(int signo) {
 }  // namespace
 
 RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
-                   KeyWatchdog* watchdog)
-    : capture_(capture), keys_(keys), watchdog_(watchdog), mainWindow_(std::move(mainWindow)) {
+                   const DesktopSession& session, KeyWatchdog* watchdog)
+    : capture_(capture),
+      keys_(keys),
+      watchdog_(watchdog),
+      mainWindow_(std::move(mainWindow)),
+      window_(session.x11Display) {
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }

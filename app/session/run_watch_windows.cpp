@@ -14,8 +14,12 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
-                   KeyWatchdog* watchdog)
-    : capture_(capture), keys_(keys), watchdog_(watchdog), mainWindow_(std::move(mainWindow)) {
+                   const DesktopSession& session, KeyWatchdog* watchdog)
+    : capture_(capture),
+      keys_(keys),
+      watchdog_(watchdog),
+      mainWindow_(std::move(mainWindow)),
+      window_(session.x11Display) {
     watching_ = window_.watch(mainWindow_);
     followWindows();  // a new window takes the focus
     thread_ = std::thread(&RunWatch::run, this);

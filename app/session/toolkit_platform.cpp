@@ -15,10 +15,6 @@ namespace camsteer {
 
 namespace {
 
-bool isSet(const char* value) {
-    return value != nullptr && *value != '\0';
-}
-
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::stringstream stream(text);
@@ -64,20 +60,20 @@ int findToolkit(dl_phdr_info* info, size_t /*size*/, void* data) {
 
 }  // namespace
 
-std::string chooseToolkitPlatform(const char* requested, const char* display, const char* wayland,
+std::string chooseToolkitPlatform(const DesktopSession& session,
                                   const std::function<bool(const std::string&)>& installed,
                                   std::string& why) {
     const auto fits = [&](const std::string& name) {
         if (name == "xcb") {
-            return isSet(display) && installed(name);
+            return session.hasX11() && installed(name);
         }
         if (name.rfind("wayland", 0) == 0) {
-            return isSet(wayland) && installed(name);
+            return session.hasWayland() && installed(name);
         }
         return installed(name);
     };
-    if (isSet(requested)) {
-        for (const std::string& entry : split(requested, ';')) {
+    if (!session.toolkitPlatform.empty()) {
+        for (const std::string& entry : split(session.toolkitPlatform, ';')) {
             if (fits(entry.substr(0, entry.find(':')))) {
                 return entry;
             }
@@ -89,11 +85,11 @@ std::string chooseToolkitPlatform(const char* requested, const char* display, co
     if (fits("wayland")) {
         return "wayland";
     }
-    if (isSet(display)) {
+    if (session.hasX11()) {
         why =
             "the window toolkit's X11 platform plugin is missing (libqxcb.so); reinstall the "
             "libqt5gui5 package";
-    } else if (isSet(wayland)) {
+    } else if (session.hasWayland()) {
         why =
             "no display the window toolkit can use: DISPLAY is not set (no Xwayland) and its "
             "Wayland plugin is not installed; enable Xwayland in the compositor, or install "
@@ -131,17 +127,15 @@ bool toolkitPluginInstalled(const std::string& platform) {
     return false;
 }
 
-bool prepareToolkitPlatform(std::string& why) {
-    const std::string platform =
-        chooseToolkitPlatform(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
-                              std::getenv("WAYLAND_DISPLAY"), toolkitPluginInstalled, why);
+bool prepareToolkitPlatform(const DesktopSession& session, std::string& why) {
+    const std::string platform = chooseToolkitPlatform(session, toolkitPluginInstalled, why);
     if (platform.empty()) {
         return false;
     }
     // Set even when it matches the toolkit's default: a toolkit left to guess warns on
     // standard error in a Wayland session that it is ignoring XDG_SESSION_TYPE.
     setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
-    return windowSystemReachable(why);
+    return windowSystemReachable(platform, session, why);
 }
 
 }  // namespace camsteer

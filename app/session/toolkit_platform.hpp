@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/session/desktop_session.hpp"
+
 namespace camsteer {
 
 // Picks the window toolkit's platform plugin before the toolkit starts, so that it never aborts
@@ -11,10 +13,10 @@ namespace camsteer {
 // where its plugin is installed. A QT_QPA_PLATFORM the user set wins when its plugin is
 // installed and its display is there; a list ("wayland;xcb") gives the first entry that fits.
 //
-// requested, display, wayland: the values of QT_QPA_PLATFORM, DISPLAY and WAYLAND_DISPLAY
-// (nullptr or empty: not set); installed: whether the plugin for a platform name is installed.
-// Returns the value for QT_QPA_PLATFORM, or "" with a one-line reason in `why`.
-std::string chooseToolkitPlatform(const char* requested, const char* display, const char* wayland,
+// session.toolkitPlatform is what the user asked for; installed: whether the plugin for a
+// platform name is installed. Returns the value for QT_QPA_PLATFORM, or "" with a one-line
+// reason in `why`.
+std::string chooseToolkitPlatform(const DesktopSession& session,
                                   const std::function<bool(const std::string&)>& installed,
                                   std::string& why);
 
@@ -26,6 +28,6 @@ bool toolkitPluginInstalled(const std::string& platform);
 // Chooses the platform for this process, sets QT_QPA_PLATFORM to it and checks that its window
 // system answers. False with a one-line reason when no platform can start. Call before any
 // window exists.
-bool prepareToolkitPlatform(std::string& why);
+bool prepareToolkitPlatform(const DesktopSession& session, std::string& why);
 
 }  // namespace camsteer

@@ -6,7 +6,7 @@ namespace camsteer {
 // On Windows the window toolkit is highgui's own Win32 backend, and the desktop is always
 // there: there is no platform to choose and no display to probe.
 
-bool prepareToolkitPlatform(std::string& /*why*/) {
+bool prepareToolkitPlatform(const DesktopSession& /*session*/, std::string& /*why*/) {
     return true;
 }
 

@@ -56,11 +56,10 @@ WindowWatch::~WindowWatch() {
 
 bool WindowWatch::watch(const std::string& title) {
     if (connection_ == nullptr) {
-        const char* display = std::getenv("DISPLAY");
-        if (display == nullptr || display[0] == '\0') {
+        if (display_.empty()) {
             return false;
         }
-        connection_ = xcb_connect(display, nullptr);
+        connection_ = xcb_connect(display_.c_str(), nullptr);
         if (xcb_connection_has_error(connection_)) {
             xcb_disconnect(connection_);
             connection_ = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct xcb_connection_t;
@@ -15,13 +16,14 @@ namespace camsteer {
 // handler is involved).
 class WindowWatch {
   public:
-    WindowWatch() = default;
+    // Watches on the X display `x11Display` (DISPLAY's value; "" when there is none).
+    explicit WindowWatch(std::string x11Display) : display_(std::move(x11Display)) {}
     ~WindowWatch();
     WindowWatch(const WindowWatch&) = delete;
     WindowWatch& operator=(const WindowWatch&) = delete;
 
-    // Starts watching this process's top-level window titled `title` on the X display named by
-    // DISPLAY, and the focus on every top-level window of this process. False when there is no
+    // Starts watching this process's top-level window titled `title` on the X display, and the
+    // focus on every top-level window of this process. False when there is no
     // X display or no such window yet; nothing is watched then.
     bool watch(const std::string& title);
     // The connection's descriptor, readable when events arrived; -1 while not watching.
@@ -36,6 +38,7 @@ class WindowWatch {
   private:
     bool focusIsOurs();
 
+    std::string display_;
     xcb_connection_t* connection_ = nullptr;
     unsigned window_ = 0;
     std::vector<unsigned> ours_;  // this process's top-level windows, the main one among them

@@ -21,6 +21,7 @@
 #include "platform/keys/keyboard_wayland.hpp"
 #include "platform/keys/keyboard_xtest.hpp"
 #include "platform/process/program_name.hpp"
+#include "platform/session/desktop_session.hpp"
 
 namespace camsteer {
 
@@ -38,15 +39,21 @@ void onTerminate(int) {
 // it holds stay down at most this long after. One pread of /proc/PID/stat, a few microseconds.
 constexpr int kStopCheckMs = 100;
 
-std::unique_ptr<Keyboard> openBackend(const std::string& name, const KeyBindings& bindings,
-                                      std::string& reason) {
-    if (name == "XTest") {
-        return openXTestKeyboard(bindings, &reason);
+// The backend the program named, the keys it sends, and the session the watchdog runs in.
+struct Backend {
+    std::string name;
+    KeyBindings bindings;
+    DesktopSession session;
+};
+
+std::unique_ptr<Keyboard> openBackend(const Backend& backend, std::string& why) {
+    if (backend.name == "XTest") {
+        return openXTestKeyboard(backend.session, backend.bindings, why);
     }
-    if (name == "KDE fake input") {
-        return openFakeInputKeyboard(bindings, &reason);
+    if (backend.name == "KDE fake input") {
+        return openFakeInputKeyboard(backend.session, backend.bindings, why);
     }
-    reason = "no such key backend";
+    why = "no such key backend";
     return nullptr;
 }
 
@@ -83,8 +90,7 @@ char processState(int fd) {
 // while the program ends too (a kill of both pids, `kill -9 PROGRAM WATCHDOG`), the guard
 // releases them; a program still running a second later starts a watchdog of its own.
 // Another name, too, so a kill by the programs' name misses it.
-void runGuard(const std::string& backendName, const KeyBindings& bindings, int input,
-              int parentStat) {
+void runGuard(const Backend& backend, int input, int parentStat) {
     ::prctl(PR_SET_NAME, "camsteer-guard");
     std::uint8_t last = 0;
     std::uint8_t bytes[64];
@@ -95,8 +101,8 @@ void runGuard(const std::string& backendName, const KeyBindings& bindings, int i
     for (int tries = 0; last != 0 && tries < 100; ++tries) {
         const char state = processState(parentStat);
         if (state == 0 || state == 'Z' || state == 'X') {
-            std::string reason;
-            if (std::unique_ptr<Keyboard> keyboard = openBackend(backendName, bindings, reason)) {
+            std::string why;
+            if (std::unique_ptr<Keyboard> keyboard = openBackend(backend, why)) {
                 release(*keyboard, last);
             }
             return;
@@ -107,7 +113,7 @@ void runGuard(const std::string& backendName, const KeyBindings& bindings, int i
 
 // Starts the guard; the pipe to it (-1 without one). It keeps only its pipe and the parent's
 // stat: the program's pipe and the news pipe must end with the watchdog.
-int startGuard(const std::string& backendName, const KeyBindings& bindings, int parentStat) {
+int startGuard(const Backend& backend, int parentStat) {
     int pipe[2];
     if (parentStat < 0 || ::pipe2(pipe, O_CLOEXEC) != 0) {
         return -1;
@@ -122,7 +128,7 @@ int startGuard(const std::string& backendName, const KeyBindings& bindings, int 
         ::close_range(3, low - 1, 0);
         ::close_range(low + 1, high - 1, 0);
         ::close_range(high + 1, ~0U, 0);
-        runGuard(backendName, bindings, pipe[0], parentStat);
+        runGuard(backend, pipe[0], parentStat);
         ::_exit(0);
     }
     ::close(pipe[0]);
@@ -158,12 +164,13 @@ int runWatchdog(const std::string& backendName, const KeyBindings& bindings, pid
         return 2;
     }
     ::fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK);
-    std::string reason;
-    std::unique_ptr<Keyboard> keyboard = openBackend(backendName, bindings, reason);
+    const Backend backend{backendName, bindings, readDesktopSession()};
+    std::string why;
+    std::unique_ptr<Keyboard> keyboard = openBackend(backend, why);
     if (!keyboard) {
         // The program says so, knowing what it means for the run.
         note(kWatchdogCannotReach);
-        if (::write(STDOUT_FILENO, reason.data(), reason.size()) < 0) {
+        if (::write(STDOUT_FILENO, why.data(), why.size()) < 0) {
             // The program then says it without the reason.
         }
         return 1;
@@ -176,7 +183,7 @@ int runWatchdog(const std::string& backendName, const KeyBindings& bindings, pid
     const int parentStat =
         ::open(("/proc/" + std::to_string(parent) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
     bool parentGone = ::getppid() != parent || parentStat < 0;
-    const int guard = parentGone ? -1 : startGuard(backendName, bindings, parentStat);
+    const int guard = parentGone ? -1 : startGuard(backend, parentStat);
     std::uint8_t guardKnows = 0;
 
     std::uint8_t held = 0;

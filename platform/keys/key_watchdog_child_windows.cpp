@@ -70,13 +70,13 @@ int runWatchdog(const std::string& backendName, const KeyBindings& bindings, HAN
                      kKeyWatchdogArgument);
         return 2;
     }
-    std::string reason = "no such key backend";
+    std::string why = "no such key backend";
     std::unique_ptr<Keyboard> keyboard =
-        backendName == "SendInput" ? openSendInputKeyboard(bindings, &reason) : nullptr;
+        backendName == "SendInput" ? openSendInputKeyboard(bindings, why) : nullptr;
     if (!keyboard) {
         note(news, kWatchdogCannotReach);
         DWORD written = 0;
-        WriteFile(news, reason.data(), static_cast<DWORD>(reason.size()), &written, nullptr);
+        WriteFile(news, why.data(), static_cast<DWORD>(why.size()), &written, nullptr);
         return 1;
     }
     note(news, kWatchdogReady);

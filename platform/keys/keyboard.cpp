@@ -1,18 +1,9 @@
 #include "platform/keys/keyboard.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 namespace camsteer {
-
-namespace {
-
-bool isSet(const char* value) {
-    return value != nullptr && value[0] != '\0';
-}
-
-}  // namespace
 
 void Keyboard::keys(KeySet set, bool down) {
     for (int k = 0; k < kSteeringKeyCount; ++k) {
@@ -27,28 +18,10 @@ void Keyboard::releaseAll() {
     flush();
 }
 
-SessionKind classifySession(const char* display, const char* waylandDisplay,
-                            const char* sessionType) {
-    if (isSet(sessionType) && std::strcmp(sessionType, "x11") == 0) {
-        return SessionKind::kX11;
-    }
-    if (isSet(sessionType) && std::strcmp(sessionType, "wayland") == 0) {
-        return SessionKind::kWayland;
-    }
-    if (isSet(waylandDisplay)) {
-        return SessionKind::kWayland;
-    }
-    if (isSet(display)) {
-        return SessionKind::kX11;
-    }
-    return SessionKind::kNone;
-}
-
-std::vector<KeyBackend> keyBackendOrder(const char* display, const char* waylandDisplay,
-                                        const char* sessionType) {
+std::vector<KeyBackend> keyBackendOrder(const DesktopSession& session) {
     using B = KeyBackend;
     std::vector<KeyBackend> order;
-    switch (classifySession(display, waylandDisplay, sessionType)) {
+    switch (session.kind()) {
         case SessionKind::kX11:
             order = {B::kXTest, B::kUinput, B::kVirtualKeyboard, B::kFakeInput};
             break;
@@ -61,9 +34,9 @@ std::vector<KeyBackend> keyBackendOrder(const char* display, const char* wayland
     }
     order.erase(std::remove_if(order.begin(), order.end(),
                                [&](KeyBackend b) {
-                                   return (b == B::kXTest && !isSet(display)) ||
+                                   return (b == B::kXTest && !session.hasX11()) ||
                                           ((b == B::kVirtualKeyboard || b == B::kFakeInput) &&
-                                           !isSet(waylandDisplay));
+                                           !session.hasWayland());
                                }),
                 order.end());
     return order;

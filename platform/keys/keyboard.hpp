@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/keys/key_names.hpp"
+#include "platform/session/desktop_session.hpp"
 #include "tracker/key_sink.hpp"
 
 namespace camsteer {
@@ -42,19 +43,6 @@ struct KeyboardChoice {
     std::vector<std::string> failures;
 };
 
-// The kind of desktop session the environment hints at.
-enum class SessionKind {
-    kX11,
-    kWayland,
-    kNone,  // no display at all
-};
-
-// Classifies a session from the values of DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE
-// (nullptr or empty: not set). XDG_SESSION_TYPE "x11" or "wayland" decides; otherwise a set
-// WAYLAND_DISPLAY means Wayland, else a set DISPLAY means X11.
-SessionKind classifySession(const char* display, const char* waylandDisplay,
-                            const char* sessionType);
-
 // The ways keys can be put into the session.
 enum class KeyBackend {
     kXTest,            // the X server's XTEST extension
@@ -68,17 +56,16 @@ enum class KeyBackend {
 // WAYLAND_DISPLAY, a wrong XDG_SESSION_TYPE), so what it hints at comes first and the rest
 // follow: X11: XTest, uinput, virtual keyboard, fake input; Wayland: virtual keyboard, fake
 // input, uinput, the remote-desktop portal (which asks the user), then XTest into Xwayland,
-// which reaches X11 applications only. XTest is left out without DISPLAY, the Wayland protocols
-// without WAYLAND_DISPLAY.
-std::vector<KeyBackend> keyBackendOrder(const char* display, const char* waylandDisplay,
-                                        const char* sessionType);
+// which reaches X11 applications only. XTest is left out without an X display, the Wayland
+// protocols without a Wayland display.
+std::vector<KeyBackend> keyBackendOrder(const DesktopSession& session);
 
 // The backend's name in messages ("XTest", "uinput", ...).
 const char* keyBackendName(KeyBackend backend);
 
-// Opens the first backend of keyBackendOrder() for this process's environment that works, sending
-// the keys `bindings` names. The portal's answer comes later, so the backend after it is opened
-// too, to take over should the user refuse.
-KeyboardChoice openKeyboard(const KeyBindings& bindings);
+// Opens the first backend of keyBackendOrder() for the session that works, sending the keys
+// `bindings` names. The portal's answer comes later, so the backend after it is opened too, to
+// take over should the user refuse.
+KeyboardChoice openKeyboard(const DesktopSession& session, const KeyBindings& bindings);
 
 }  // namespace camsteer

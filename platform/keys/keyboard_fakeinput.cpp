@@ -51,24 +51,26 @@ class FakeInputKeyboard final : public WaylandKeyboard {
 
 }  // namespace
 
-std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const KeyBindings& bindings,
-                                                       std::string* reason) {
-    std::unique_ptr<WaylandConnection> connection = WaylandConnection::open(reason);
+std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const DesktopSession& session,
+                                                       const KeyBindings& bindings,
+                                                       std::string& why) {
+    std::unique_ptr<WaylandConnection> connection =
+        WaylandConnection::open(session.waylandDisplay, why);
     if (!connection) {
         return nullptr;
     }
     const WaylandConnection::Global* global =
         connection->find(org_kde_kwin_fake_input_interface.name);
     if (global == nullptr) {
-        *reason =
+        why =
             "the compositor offers no fake input to camsteer (KDE Plasma offers it only to a "
             "program its menu entry asks it for, started by the absolute path the entry names: "
             "install camsteer and start it from the menu)";
         return nullptr;
     }
     if (global->version < kKeyboardVersion) {
-        *reason = "the compositor's fake input is version " + std::to_string(global->version) +
-                  ", which has no keyboard keys (Plasma 5.22 or later has)";
+        why = "the compositor's fake input is version " + std::to_string(global->version) +
+              ", which has no keyboard keys (Plasma 5.22 or later has)";
         return nullptr;
     }
     auto* input = static_cast<org_kde_kwin_fake_input*>(
@@ -79,7 +81,7 @@ std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const KeyBindings& bindin
     WaylandConnection& link = *connection;
     auto keyboard = std::make_unique<FakeInputKeyboard>(std::move(connection), bindings, input);
     if (!link.roundtrip()) {
-        *reason = "the compositor did not accept fake input: " + link.error();
+        why = "the compositor did not accept fake input: " + link.error();
         return nullptr;
     }
     return keyboard;

@@ -1,6 +1,5 @@
 // Opening a key backend on Linux: the first of keyBackendOrder() that works.
 
-#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -14,17 +13,17 @@ namespace camsteer {
 
 namespace {
 
-std::unique_ptr<Keyboard> openBackend(KeyBackend backend, const KeyBindings& bindings,
-                                      std::string* reason) {
+std::unique_ptr<Keyboard> openBackend(KeyBackend backend, const DesktopSession& session,
+                                      const KeyBindings& bindings, std::string& why) {
     switch (backend) {
         case KeyBackend::kXTest:
-            return openXTestKeyboard(bindings, reason);
+            return openXTestKeyboard(session, bindings, why);
         case KeyBackend::kUinput:
-            return openUinputKeyboard(bindings, reason);
+            return openUinputKeyboard(bindings, why);
         case KeyBackend::kVirtualKeyboard:
-            return openVirtualKeyboard(bindings, reason);
+            return openVirtualKeyboard(session, bindings, why);
         case KeyBackend::kFakeInput:
-            return openFakeInputKeyboard(bindings, reason);
+            return openFakeInputKeyboard(session, bindings, why);
         case KeyBackend::kPortal:
             break;  // opened with the backend after it (see choose())
     }
@@ -43,49 +42,45 @@ std::string inUseLine(KeyBackend backend, bool waylandSession) {
 }
 
 // Opens the first backend of order[from...] that works, noting each failure in order.
-void choose(const std::vector<KeyBackend>& order, size_t from, bool waylandSession,
+void choose(const std::vector<KeyBackend>& order, size_t from, const DesktopSession& session,
             const KeyBindings& bindings, KeyboardChoice& choice) {
+    const bool waylandSession = session.kind() == SessionKind::kWayland;
     for (size_t i = from; i < order.size(); ++i) {
         const KeyBackend backend = order[i];
-        std::string reason;
+        std::string why;
         if (backend == KeyBackend::kPortal) {
             // The user may refuse: the rest of the order gives the fallback, its failures
             // noted after the portal's own.
             KeyboardChoice rest;
-            choose(order, i + 1, waylandSession, bindings, rest);
-            choice.keyboard = openPortalKeyboard(rest.keyboard, rest.inUse, bindings, &reason);
+            choose(order, i + 1, session, bindings, rest);
+            choice.keyboard = openPortalKeyboard(session, rest.keyboard, rest.inUse, bindings, why);
             if (choice.keyboard) {
                 choice.inUse = inUseLine(backend, waylandSession);
                 return;
             }
             choice.failures.push_back(std::string("key output via ") + keyBackendName(backend) +
-                                      " unavailable: " + reason);
+                                      " unavailable: " + why);
             choice.failures.insert(choice.failures.end(), rest.failures.begin(),
                                    rest.failures.end());
             choice.keyboard = std::move(rest.keyboard);
             choice.inUse = rest.inUse;
             return;
         }
-        choice.keyboard = openBackend(backend, bindings, &reason);
+        choice.keyboard = openBackend(backend, session, bindings, why);
         if (choice.keyboard) {
             choice.inUse = inUseLine(backend, waylandSession);
             return;
         }
         choice.failures.push_back(std::string("key output via ") + keyBackendName(backend) +
-                                  " unavailable: " + reason);
+                                  " unavailable: " + why);
     }
 }
 
 }  // namespace
 
-KeyboardChoice openKeyboard(const KeyBindings& bindings) {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+KeyboardChoice openKeyboard(const DesktopSession& session, const KeyBindings& bindings) {
     KeyboardChoice choice;
-    choose(keyBackendOrder(display, wayland, sessionType), 0,
-           classifySession(display, wayland, sessionType) == SessionKind::kWayland, bindings,
-           choice);
+    choose(keyBackendOrder(session), 0, session, bindings, choice);
     return choice;
 }
 

@@ -56,7 +56,7 @@ class SendInputKeyboard final : public Keyboard {
 
 }  // namespace
 
-std::unique_ptr<Keyboard> openSendInputKeyboard(const KeyBindings& bindings, std::string*) {
+std::unique_ptr<Keyboard> openSendInputKeyboard(const KeyBindings& bindings, std::string& /*why*/) {
     return std::make_unique<SendInputKeyboard>(bindings);
 }
 

@@ -12,6 +12,6 @@ namespace camsteer {
 // (the arrows), so that programs reading DirectInput or raw input, which see scan codes only,
 // get it too; the focused window gets the virtual-key code Windows makes of it. Keys it leaves
 // down stay down after this process ends (the key watchdog releases them).
-std::unique_ptr<Keyboard> openSendInputKeyboard(const KeyBindings& bindings, std::string* reason);
+std::unique_ptr<Keyboard> openSendInputKeyboard(const KeyBindings& bindings, std::string& why);
 
 }  // namespace camsteer

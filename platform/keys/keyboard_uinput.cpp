@@ -121,11 +121,10 @@ std::string uinputFailureReason(int error) {
     }
 }
 
-std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings,
-                                                   std::string* reason) {
+std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings, std::string& why) {
     libevdev* description = libevdev_new();
     if (description == nullptr) {
-        *reason = uinputFailureReason(ENOMEM);
+        why = uinputFailureReason(ENOMEM);
         return nullptr;
     }
     libevdev_set_name(description, kUinputDeviceName);
@@ -140,7 +139,7 @@ std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings,
     // The uinput device is a copy; the description is not needed any more.
     libevdev_free(description);
     if (result != 0) {
-        *reason = uinputFailureReason(-result);
+        why = uinputFailureReason(-result);
         return nullptr;
     }
     return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device, bindings));

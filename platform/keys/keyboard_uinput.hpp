@@ -60,7 +60,7 @@ class UinputKeyboard final : public Keyboard {
 
   private:
     friend std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings,
-                                                              std::string* reason);
+                                                              std::string& why);
     UinputKeyboard(libevdev_uinput* device, const KeyBindings& bindings);
 
     libevdev_uinput* device_ = nullptr;
@@ -73,9 +73,8 @@ class UinputKeyboard final : public Keyboard {
 constexpr const char* kUinputDeviceName = "camsteer virtual keyboard";
 
 // Creates the virtual keyboard "camsteer virtual keyboard" on /dev/uinput with only the six
-// bound keys. On failure returns nullptr and sets *reason to what failed and how to fix it.
-std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings,
-                                                   std::string* reason);
+// bound keys. On failure returns nullptr and sets `why` to what failed and how to fix it.
+std::unique_ptr<UinputKeyboard> openUinputKeyboard(const KeyBindings& bindings, std::string& why);
 
 // The reason text (what failed; how to fix it) for an errno of opening /dev/uinput.
 std::string uinputFailureReason(int error);

@@ -89,10 +89,10 @@ class VirtualKeyboard final : public WaylandKeyboard {
 
 }  // namespace
 
-std::string steeringKeymap(const KeyBindings& bindings, std::string* reason) {
+std::string steeringKeymap(const KeyBindings& bindings, std::string& why) {
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (context == nullptr) {
-        *reason = "libxkbcommon cannot start (no xkb data? install xkb-data)";
+        why = "libxkbcommon cannot start (no xkb data? install xkb-data)";
         return {};
     }
     // Whether every bound key's evdev code (xkb keycode = evdev + 8) gives its keysym unshifted.
@@ -124,7 +124,7 @@ std::string steeringKeymap(const KeyBindings& bindings, std::string* reason) {
     xkb_keymap_unref(keymap);
     xkb_context_unref(context);
     if (text.empty()) {
-        *reason = "libxkbcommon cannot make a keymap with the bound keys (is xkb-data installed?)";
+        why = "libxkbcommon cannot make a keymap with the bound keys (is xkb-data installed?)";
     }
     return text;
 }
@@ -157,9 +157,11 @@ bool WaylandKeyboard::reachable() {
     return !lost_ && (connection_->roundtrip() || connection_->error().empty());
 }
 
-std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const KeyBindings& bindings,
-                                                     std::string* reason) {
-    std::unique_ptr<WaylandConnection> connection = WaylandConnection::open(reason);
+std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const DesktopSession& session,
+                                                     const KeyBindings& bindings,
+                                                     std::string& why) {
+    std::unique_ptr<WaylandConnection> connection =
+        WaylandConnection::open(session.waylandDisplay, why);
     if (!connection) {
         return nullptr;
     }
@@ -167,22 +169,22 @@ std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const KeyBindings& bindings
         connection->find(zwp_virtual_keyboard_manager_v1_interface.name);
     const WaylandConnection::Global* seatGlobal = connection->find(wl_seat_interface.name);
     if (managerGlobal == nullptr) {
-        *reason =
+        why =
             "the compositor does not offer virtual keyboards (zwp_virtual_keyboard_manager_v1; "
             "wlroots compositors such as sway do, GNOME and KDE do not)";
         return nullptr;
     }
     if (seatGlobal == nullptr) {
-        *reason = "the compositor has no seat to put a virtual keyboard on";
+        why = "the compositor has no seat to put a virtual keyboard on";
         return nullptr;
     }
-    std::string keymap = steeringKeymap(bindings, reason);
+    std::string keymap = steeringKeymap(bindings, why);
     if (keymap.empty()) {
         return nullptr;
     }
     const int fd = keymapFile(keymap);
     if (fd < 0) {
-        *reason = std::string("cannot hand the keymap over (memfd: ") + std::strerror(errno) + ")";
+        why = std::string("cannot hand the keymap over (memfd: ") + std::strerror(errno) + ")";
         return nullptr;
     }
     auto* seat = static_cast<wl_seat*>(connection->bind(*seatGlobal, &wl_seat_interface, 1));
@@ -199,14 +201,14 @@ std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const KeyBindings& bindings
     // The answer shows a refusal (a compositor that lets only trusted clients make keyboards
     // ends the connection with an error) and lets the seat announce its new keyboard.
     if (!link.roundtrip()) {
-        *reason = "the compositor did not accept the virtual keyboard: " + link.error();
+        why = "the compositor did not accept the virtual keyboard: " + link.error();
         return nullptr;
     }
     // A seat that had no keyboard gains one now, and the focused client binds it only after it
     // hears of that: a key sent at once is lost. Frames come later than this anyway.
     std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
     if (!link.roundtrip()) {
-        *reason = "the compositor stopped answering: " + link.error();
+        why = "the compositor stopped answering: " + link.error();
         return nullptr;
     }
     return keyboard;

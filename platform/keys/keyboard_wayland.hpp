@@ -10,9 +10,9 @@
 namespace camsteer {
 
 // An xkb keymap (text format v1) in which each bound key's evdev code gives its keysym: the
-// default layout when it does, else the US layout; empty with *reason set when libxkbcommon
+// default layout when it does, else the US layout; empty with `why` set when libxkbcommon
 // cannot make one that does.
-std::string steeringKeymap(const KeyBindings& bindings, std::string* reason);
+std::string steeringKeymap(const KeyBindings& bindings, std::string& why);
 
 // Key output through a Wayland compositor: the virtual-keyboard protocol of wlroots
 // compositors, or KDE Plasma's fake input. Keys go as evdev codes on a connection of its own.
@@ -45,17 +45,18 @@ class WaylandKeyboard : public Keyboard {
     bool lost_ = false;
 };
 
-// Opens a virtual keyboard on the compositor named by WAYLAND_DISPLAY with steeringKeymap(),
+// Opens a virtual keyboard on the session's Wayland compositor with steeringKeymap(),
 // and keeps it for its whole life: a seat that gains its first keyboard tells clients late, so
-// a key sent right after creation can be lost. On failure returns nullptr and sets *reason.
-std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const KeyBindings& bindings,
-                                                     std::string* reason);
+// a key sent right after creation can be lost. On failure returns nullptr and sets `why`.
+std::unique_ptr<WaylandKeyboard> openVirtualKeyboard(const DesktopSession& session,
+                                                     const KeyBindings& bindings, std::string& why);
 
-// Opens KDE Plasma's fake input (org_kde_kwin_fake_input, version 4 or later) on the compositor
-// named by WAYLAND_DISPLAY and authenticates. KWin offers it only to programs whose desktop
+// Opens KDE Plasma's fake input (org_kde_kwin_fake_input, version 4 or later) on the session's
+// Wayland compositor and authenticates. KWin offers it only to programs whose desktop
 // entry lists it, and does not release a key of a client that dies. On failure returns nullptr
-// and sets *reason.
-std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const KeyBindings& bindings,
-                                                       std::string* reason);
+// and sets `why`.
+std::unique_ptr<WaylandKeyboard> openFakeInputKeyboard(const DesktopSession& session,
+                                                       const KeyBindings& bindings,
+                                                       std::string& why);
 
 }  // namespace camsteer

@@ -5,14 +5,14 @@
 
 namespace camsteer {
 
-KeyboardChoice openKeyboard(const KeyBindings& bindings) {
+KeyboardChoice openKeyboard(const DesktopSession& /*session*/, const KeyBindings& bindings) {
     KeyboardChoice choice;
-    std::string reason;
-    choice.keyboard = openSendInputKeyboard(bindings, &reason);
+    std::string why;
+    choice.keyboard = openSendInputKeyboard(bindings, why);
     if (choice.keyboard) {
         choice.inUse = "key output via SendInput";
     } else {
-        choice.failures.push_back("key output via SendInput unavailable: " + reason);
+        choice.failures.push_back("key output via SendInput unavailable: " + why);
     }
     return choice;
 }

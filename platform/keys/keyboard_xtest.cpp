@@ -161,24 +161,25 @@ bool XTestKeyboard::reachable() {
     return !state_->lost;
 }
 
-std::unique_ptr<XTestKeyboard> openXTestKeyboard(const KeyBindings& bindings, std::string* reason) {
+std::unique_ptr<XTestKeyboard> openXTestKeyboard(const DesktopSession& session,
+                                                 const KeyBindings& bindings, std::string& why) {
     // Must come before any other Xlib call when this process uses Xlib from several threads
     // (the capture thread here, the toolkit on the main thread). libX11 >= 1.8 already does
     // it when loaded, and calling it again is harmless.
     XInitThreads();
     installHandlers();
 
-    const std::string name = XDisplayName(nullptr);
+    const std::string& name = session.x11Display;
     if (name.empty()) {
-        *reason = "DISPLAY is not set; start camsteer from within the X session";
+        why = "DISPLAY is not set; start camsteer from within the X session";
         return nullptr;
     }
     SigpipeBlock noSigpipe;
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = XOpenDisplay(name.c_str());
     if (display == nullptr) {
-        *reason = "cannot open X display '" + name +
-                  "'; check that DISPLAY names the running X session and that you may connect "
-                  "to it (xdpyinfo tells)";
+        why = "cannot open X display '" + name +
+              "'; check that DISPLAY names the running X session and that you may connect "
+              "to it (xdpyinfo tells)";
         return nullptr;
     }
     auto state = std::make_unique<XTestConnectionState>();
@@ -186,10 +187,10 @@ std::unique_ptr<XTestKeyboard> openXTestKeyboard(const KeyBindings& bindings, st
     registerConnection(display, state.get());
     XSetIOErrorExitHandler(display, onXIOErrorExit, state.get());
 
-    auto fail = [&](const std::string& why) {
+    auto fail = [&](const std::string& what) {
         XCloseDisplay(display);
         unregisterConnection(display);
-        *reason = why;
+        why = what;
         return nullptr;
     };
     int eventBase = 0;

@@ -37,8 +37,9 @@ class XTestKeyboard final : public Keyboard {
     _XDisplay* display() const { return display_; }
 
   private:
-    friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(const KeyBindings& bindings,
-                                                            std::string* reason);
+    friend std::unique_ptr<XTestKeyboard> openXTestKeyboard(const DesktopSession& session,
+                                                            const KeyBindings& bindings,
+                                                            std::string& why);
     XTestKeyboard(_XDisplay* display, std::unique_ptr<XTestConnectionState> state,
                   const std::array<unsigned char, kSteeringKeyCount>& keycodes);
 
@@ -47,10 +48,11 @@ class XTestKeyboard final : public Keyboard {
     std::array<unsigned char, kSteeringKeyCount> keycodes_;  // per steering key; 0: not sendable
 };
 
-// Opens its own connection to the X display named by DISPLAY and checks for XTEST; each steering
+// Opens its own connection to the session's X display and checks for XTEST; each steering
 // key sends the key of the server's keyboard map that has its bound keysym. On failure returns
-// nullptr and sets *reason to what failed and how to fix it. A bound key missing from the map is
+// nullptr and sets `why` to what failed and how to fix it. A bound key missing from the map is
 // skipped and reported once on standard error.
-std::unique_ptr<XTestKeyboard> openXTestKeyboard(const KeyBindings& bindings, std::string* reason);
+std::unique_ptr<XTestKeyboard> openXTestKeyboard(const DesktopSession& session,
+                                                 const KeyBindings& bindings, std::string& why);
 
 }  // namespace camsteer

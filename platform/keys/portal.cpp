@@ -37,12 +37,12 @@ constexpr auto kDialogBound = std::chrono::hours(24 * 365);
 class PortalKeyboard final : public Keyboard {
   public:
     PortalKeyboard(std::unique_ptr<PortalBus> bus, std::unique_ptr<Keyboard> fallback,
-                   std::string fallbackInUse, const KeyBindings& bindings)
+                   std::string fallbackInUse, const KeyBindings& bindings, std::string tokenPath)
         : codes_(evdevCodes(bindings)),
           bus_(std::move(bus)),
           fallback_(std::move(fallback)),
           fallbackInUse_(std::move(fallbackInUse)),
-          tokenPath_(restoreTokenPath()),
+          tokenPath_(std::move(tokenPath)),
           wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
     ~PortalKeyboard() override {
@@ -62,18 +62,18 @@ class PortalKeyboard final : public Keyboard {
     }
 
     // Makes the session and selects the keyboard, then starts it (and awaits the answer) on a
-    // thread of its own. False with *reason set when the portal made no session.
-    bool begin(std::string* reason) {
+    // thread of its own. False with `why` set when the portal made no session.
+    bool begin(std::string& why) {
         if (wakeFd_ < 0) {
-            *reason = "cannot make an event descriptor";
+            why = "cannot make an event descriptor";
             return false;
         }
         if ((bus_->deviceTypes() & kKeyboardDevice) == 0) {
-            *reason = "the desktop's remote-desktop portal offers no keyboard";
+            why = "the desktop's remote-desktop portal offers no keyboard";
             return false;
         }
         const std::string token = bus_->version() >= 2 ? readRestoreToken(tokenPath_) : "";
-        if (!setUp(token, reason)) {
+        if (!setUp(token, why)) {
             return false;
         }
         watcher_ = std::thread([this, token] { awaitConsent(!token.empty()); });
@@ -123,18 +123,18 @@ class PortalKeyboard final : public Keyboard {
 
     // CreateSession, then SelectDevices for the keyboard, asking that consent be kept where the
     // portal can (passing the kept `token`, if any).
-    bool setUp(const std::string& token, std::string* reason) {
+    bool setUp(const std::string& token, std::string& why) {
         const auto deadline = std::chrono::steady_clock::now() + kSetUpBound;
         PortalOptions create;
         create.strings["session_handle_token"] = "camsteer" + std::to_string(::getpid());
         const PortalAnswer created =
-            bus_->request("CreateSession", "", nullptr, create, deadline, wakeFd_, reason);
+            bus_->request("CreateSession", "", nullptr, create, deadline, wakeFd_, why);
         if (!created.arrived) {
             return false;
         }
         const auto handle = created.strings.find("session_handle");
         if (created.response != 0 || handle == created.strings.end() || handle->second.empty()) {
-            *reason = "the desktop's remote-desktop portal made no session";
+            why = "the desktop's remote-desktop portal made no session";
             return false;
         }
         session_ = handle->second;
@@ -148,9 +148,9 @@ class PortalKeyboard final : public Keyboard {
             }
         }
         const PortalAnswer selected =
-            bus_->request("SelectDevices", session_, nullptr, select, deadline, wakeFd_, reason);
+            bus_->request("SelectDevices", session_, nullptr, select, deadline, wakeFd_, why);
         if (selected.arrived && selected.response != 0) {
-            *reason = "the desktop's remote-desktop portal would not select a keyboard";
+            why = "the desktop's remote-desktop portal would not select a keyboard";
         }
         return selected.arrived && selected.response == 0;
     }
@@ -158,10 +158,10 @@ class PortalKeyboard final : public Keyboard {
     // On the watcher thread, which has the bus to itself until the answer is handled.
     void awaitConsent(bool withToken) {
         for (;;) {
-            std::string reason;
+            std::string why;
             const PortalAnswer answer =
                 bus_->request("Start", session_, "", {},
-                              std::chrono::steady_clock::now() + kDialogBound, wakeFd_, &reason);
+                              std::chrono::steady_clock::now() + kDialogBound, wakeFd_, why);
             if (stopping_) {
                 return;
             }
@@ -177,13 +177,13 @@ class PortalKeyboard final : public Keyboard {
                 // one): ask the user again.
                 withToken = false;
                 bus_->closeSession(session_);
-                if (setUp("", &reason)) {
+                if (setUp("", why)) {
                     continue;
                 }
             }
             std::lock_guard<std::mutex> guard(lock_);
             handOverLocked(!answer.arrived
-                               ? "the desktop's remote-desktop portal failed (" + reason + ")"
+                               ? "the desktop's remote-desktop portal failed (" + why + ")"
                                : "the desktop refused remote keyboard access",
                            true);
             return;
@@ -195,7 +195,7 @@ class PortalKeyboard final : public Keyboard {
             const auto token = answer.strings.find("restore_token");
             std::string why;
             if (!keepRestoreToken(tokenPath_, token != answer.strings.end() ? token->second : "",
-                                  &why)) {
+                                  why)) {
                 std::fprintf(stderr,
                              "%s: cannot keep the desktop's consent (%s): it asks again "
                              "at the next start\n",
@@ -254,16 +254,17 @@ class PortalKeyboard final : public Keyboard {
 
 }  // namespace
 
-std::unique_ptr<Keyboard> openPortalKeyboard(std::unique_ptr<Keyboard>& fallback,
+std::unique_ptr<Keyboard> openPortalKeyboard(const DesktopSession& session,
+                                             std::unique_ptr<Keyboard>& fallback,
                                              const std::string& fallbackInUse,
-                                             const KeyBindings& bindings, std::string* reason) {
-    std::unique_ptr<PortalBus> bus = PortalBus::open(reason);
+                                             const KeyBindings& bindings, std::string& why) {
+    std::unique_ptr<PortalBus> bus = PortalBus::open(why);
     if (!bus) {
         return nullptr;
     }
-    auto keyboard = std::make_unique<PortalKeyboard>(std::move(bus), std::move(fallback),
-                                                     fallbackInUse, bindings);
-    if (!keyboard->begin(reason)) {
+    auto keyboard = std::make_unique<PortalKeyboard>(
+        std::move(bus), std::move(fallback), fallbackInUse, bindings, restoreTokenPath(session));
+    if (!keyboard->begin(why)) {
         fallback = keyboard->takeFallback();
         return nullptr;
     }

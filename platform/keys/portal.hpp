@@ -21,10 +21,11 @@ namespace camsteer {
 // when this process's bus connection goes, however the process ends; the fallback's keys may
 // need the watchdog (watchdogBackend() names it).
 //
-// nullptr with *reason set, and `fallback` left with the caller, when there is no portal to ask
+// nullptr with `why` set, and `fallback` left with the caller, when there is no portal to ask
 // or it made no session.
-std::unique_ptr<Keyboard> openPortalKeyboard(std::unique_ptr<Keyboard>& fallback,
+std::unique_ptr<Keyboard> openPortalKeyboard(const DesktopSession& session,
+                                             std::unique_ptr<Keyboard>& fallback,
                                              const std::string& fallbackInUse,
-                                             const KeyBindings& bindings, std::string* reason);
+                                             const KeyBindings& bindings, std::string& why);
 
 }  // namespace camsteer

@@ -62,12 +62,12 @@ int onClosed(sd_bus_message*, void* userdata, sd_bus_error*) {
 
 }  // namespace
 
-std::unique_ptr<PortalBus> PortalBus::open(std::string* reason) {
+std::unique_ptr<PortalBus> PortalBus::open(std::string& why) {
     sd_bus* bus = nullptr;
     int r = sd_bus_open_user(&bus);
     if (r < 0) {
-        *reason = std::string("no session bus (") + std::strerror(-r) +
-                  "): start camsteer inside the desktop session";
+        why = std::string("no session bus (") + std::strerror(-r) +
+              "): start camsteer inside the desktop session";
         return nullptr;
     }
     std::unique_ptr<PortalBus> portal(new PortalBus(bus));
@@ -75,7 +75,7 @@ std::unique_ptr<PortalBus> PortalBus::open(std::string* reason) {
     sd_bus_set_method_call_timeout(bus, kCallTimeoutUs);
     const char* unique = nullptr;
     if (sd_bus_get_unique_name(bus, &unique) < 0 || unique == nullptr || unique[0] != ':') {
-        *reason = "the session bus gave no name to this connection";
+        why = "the session bus gave no name to this connection";
         return nullptr;
     }
     portal->sender_ = unique + 1;
@@ -88,8 +88,8 @@ std::unique_ptr<PortalBus> PortalBus::open(std::string* reason) {
                                         "AvailableDeviceTypes", &error, 'u', &portal->deviceTypes_);
     }
     if (r < 0) {
-        *reason = "the desktop offers no remote-desktop portal (" + errorText(error, r) +
-                  "; GNOME and KDE Plasma have one in xdg-desktop-portal-gnome or -kde)";
+        why = "the desktop offers no remote-desktop portal (" + errorText(error, r) +
+              "; GNOME and KDE Plasma have one in xdg-desktop-portal-gnome or -kde)";
         sd_bus_error_free(&error);
         return nullptr;
     }
@@ -102,11 +102,11 @@ PortalBus::~PortalBus() {
 }
 
 bool PortalBus::waitFor(const bool& done, std::chrono::steady_clock::time_point deadline,
-                        int wakeFd, std::string* reason) {
+                        int wakeFd, std::string& why) {
     while (!done) {
         const int r = sd_bus_process(bus_, nullptr);
         if (r < 0) {
-            *reason = std::string("lost the session bus: ") + std::strerror(-r);
+            why = std::string("lost the session bus: ") + std::strerror(-r);
             return false;
         }
         if (r > 0) {
@@ -115,7 +115,7 @@ bool PortalBus::waitFor(const bool& done, std::chrono::steady_clock::time_point 
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            *reason = "the desktop portal did not answer";
+            why = "the desktop portal did not answer";
             return false;
         }
         pollfd fds[2] = {{sd_bus_get_fd(bus_), static_cast<short>(sd_bus_get_events(bus_)), 0},
@@ -127,11 +127,11 @@ bool PortalBus::waitFor(const bool& done, std::chrono::steady_clock::time_point 
             timeout = 0;
         }
         if (::poll(fds, wakeFd >= 0 ? 2 : 1, timeout) < 0 && errno != EINTR) {
-            *reason = std::string("cannot wait for the desktop portal: ") + std::strerror(errno);
+            why = std::string("cannot wait for the desktop portal: ") + std::strerror(errno);
             return false;
         }
         if (wakeFd >= 0 && (fds[1].revents & POLLIN) != 0) {
-            *reason = "stopped";
+            why = "stopped";
             return false;
         }
     }
@@ -141,7 +141,7 @@ bool PortalBus::waitFor(const bool& done, std::chrono::steady_clock::time_point 
 PortalAnswer PortalBus::request(const char* method, const std::string& session, const char* text,
                                 PortalOptions options,
                                 std::chrono::steady_clock::time_point deadline, int wakeFd,
-                                std::string* reason) {
+                                std::string& why) {
     PortalAnswer answer;
     const std::string token =
         "camsteer" + std::to_string(::getpid()) + "_" + std::to_string(++tokens_);
@@ -182,8 +182,8 @@ PortalAnswer PortalBus::request(const char* method, const std::string& session, 
                                 "Response", onResponse, &answer);
     }
     if (r < 0) {
-        *reason = std::string("the desktop portal refused ") + method + ": " + errorText(error, r);
-    } else if (!waitFor(answer.arrived, deadline, wakeFd, reason)) {
+        why = std::string("the desktop portal refused ") + method + ": " + errorText(error, r);
+    } else if (!waitFor(answer.arrived, deadline, wakeFd, why)) {
         answer.arrived = false;
     }
     sd_bus_error_free(&error);

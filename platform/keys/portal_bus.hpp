@@ -30,9 +30,9 @@ struct PortalOptions {
 // sd-bus. Not thread-safe: one thread at a time uses it.
 class PortalBus {
   public:
-    // Connects and reads the interface's version and device types; nullptr with *reason set when
+    // Connects and reads the interface's version and device types; nullptr with `why` set when
     // there is no session bus or no remote-desktop portal on it.
-    static std::unique_ptr<PortalBus> open(std::string* reason);
+    static std::unique_ptr<PortalBus> open(std::string& why);
     ~PortalBus();
     PortalBus(const PortalBus&) = delete;
     PortalBus& operator=(const PortalBus&) = delete;
@@ -43,10 +43,10 @@ class PortalBus {
     // Calls `method` of the RemoteDesktop interface with `session` (unless empty) as an object
     // path first, then `text` (when not null) as a string, then the options with a fresh
     // handle_token, and waits for the request's Response until `deadline` or until `wakeFd`
-    // becomes readable. An answer that never came has arrived == false; *reason says why.
+    // becomes readable. An answer that never came has arrived == false; `why` says why.
     PortalAnswer request(const char* method, const std::string& session, const char* text,
                          PortalOptions options, std::chrono::steady_clock::time_point deadline,
-                         int wakeFd, std::string* reason);
+                         int wakeFd, std::string& why);
 
     // Queues NotifyKeyboardKeycode for one evdev code, not waiting for a reply.
     bool notifyKey(const std::string& session, int evdevCode, bool down);
@@ -63,7 +63,7 @@ class PortalBus {
     explicit PortalBus(sd_bus* bus) : bus_(bus) {}
     // Handles what came in until `done` is set, `deadline` passes or `wakeFd` becomes readable.
     bool waitFor(const bool& done, std::chrono::steady_clock::time_point deadline, int wakeFd,
-                 std::string* reason);
+                 std::string& why);
 
     sd_bus* bus_;
     sd_bus_slot* closedSlot_ = nullptr;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace camsteer {
@@ -42,17 +41,8 @@ bool makeParents(const std::string& path) {
 
 }  // namespace
 
-std::string restoreTokenPath() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base;
-    if (state != nullptr && state[0] == '/') {
-        base = state;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        base = std::string(home) + "/.local/state";
-    } else {
-        return {};
-    }
-    return base + "/camsteer/portal-restore-token";
+std::string restoreTokenPath(const DesktopSession& session) {
+    return session.stateHome.empty() ? "" : session.stateHome + "/camsteer/portal-restore-token";
 }
 
 std::string readRestoreToken(const std::string& path) {
@@ -75,20 +65,20 @@ std::string readRestoreToken(const std::string& path) {
     return isToken(token) ? token : std::string();
 }
 
-bool keepRestoreToken(const std::string& path, const std::string& token, std::string* reason) {
+bool keepRestoreToken(const std::string& path, const std::string& token, std::string& why) {
     if (token.empty()) {
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-            *reason = "cannot remove " + path + ": " + std::strerror(errno);
+            why = "cannot remove " + path + ": " + std::strerror(errno);
             return false;
         }
         return true;
     }
     if (!isToken(token)) {
-        *reason = "the desktop's restore token is not one that can be kept";
+        why = "the desktop's restore token is not one that can be kept";
         return false;
     }
     if (!makeParents(path)) {
-        *reason = "cannot make the folder for " + path + ": " + std::strerror(errno);
+        why = "cannot make the folder for " + path + ": " + std::strerror(errno);
         return false;
     }
     const std::string temporary = path + ".new";
@@ -96,7 +86,7 @@ bool keepRestoreToken(const std::string& path, const std::string& token, std::st
     const int fd =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        *reason = "cannot write " + temporary + ": " + std::strerror(errno);
+        why = "cannot write " + temporary + ": " + std::strerror(errno);
         return false;
     }
     const std::string text = token + "\n";
@@ -105,7 +95,7 @@ bool keepRestoreToken(const std::string& path, const std::string& token, std::st
     const bool synced = written && ::fsync(fd) == 0;
     ::close(fd);
     if (!synced || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        *reason = "cannot write " + path + ": " + std::strerror(written ? errno : error);
+        why = "cannot write " + path + ": " + std::strerror(written ? errno : error);
         ::unlink(temporary.c_str());
         return false;
     }

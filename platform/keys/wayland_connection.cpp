@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 
 namespace camsteer {
@@ -59,21 +58,21 @@ WaylandConnection::~WaylandConnection() {
     wl_display_disconnect(display_);
 }
 
-std::unique_ptr<WaylandConnection> WaylandConnection::open(std::string* reason) {
+std::unique_ptr<WaylandConnection> WaylandConnection::open(const std::string& name,
+                                                           std::string& why) {
     wl_log_set_handler_client(quietLog);
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    const std::string shown = name != nullptr && *name != '\0' ? name : "wayland-0";
-    wl_display* display = wl_display_connect(nullptr);
+    const std::string shown = !name.empty() ? name : "wayland-0";
+    wl_display* display = wl_display_connect(shown.c_str());
     if (display == nullptr) {
-        *reason = "cannot connect to the Wayland compositor '" + shown + "' (" +
-                  std::strerror(errno) + ")";
+        why = "cannot connect to the Wayland compositor '" + shown + "' (" + std::strerror(errno) +
+              ")";
         return nullptr;
     }
     std::unique_ptr<WaylandConnection> connection(new WaylandConnection(display));
     connection->registry_ = wl_display_get_registry(display);
     wl_registry_add_listener(connection->registry_, &kRegistryListener, &connection->globals_);
     if (!connection->roundtrip()) {
-        *reason = "the Wayland compositor '" + shown + "' failed: " + connection->error();
+        why = "the Wayland compositor '" + shown + "' failed: " + connection->error();
         return nullptr;
     }
     return connection;

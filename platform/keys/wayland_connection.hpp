@@ -11,7 +11,7 @@ struct wl_interface;
 
 namespace camsteer {
 
-// A client connection of its own to the Wayland compositor named by WAYLAND_DISPLAY, for key
+// A client connection of its own to the Wayland compositor, for key
 // output. Every wait on the compositor is bounded and sending never waits, so a compositor that
 // stopped answering can neither hang start-up nor stall a frame. Used from one thread at a time.
 class WaylandConnection {
@@ -22,9 +22,9 @@ class WaylandConnection {
         std::uint32_t version;
     };
 
-    // Connects and collects the compositor's globals. On failure returns nullptr and sets
-    // *reason to what failed.
-    static std::unique_ptr<WaylandConnection> open(std::string* reason);
+    // Connects to the compositor `name` (WAYLAND_DISPLAY's value, "" for the default) and
+    // collects its globals. On failure returns nullptr and sets `why` to what failed.
+    static std::unique_ptr<WaylandConnection> open(const std::string& name, std::string& why);
     // Waits (boundedly) until the compositor has handled everything sent, then disconnects.
     ~WaylandConnection();
     WaylandConnection(const WaylandConnection&) = delete;

@@ -85,26 +85,6 @@ TEST(CommandLineParse, Table) {
     }
 }
 
-TEST(CommandLineParse, DefaultLearnPathFollowsXdgDataHome) {
-    const char* savedData = std::getenv("XDG_DATA_HOME");
-    const std::string keep = savedData ? savedData : "";
-    const char* savedHome = std::getenv("HOME");
-    const std::string keepHome = savedHome ? savedHome : "";
-    setenv("HOME", "/home/u", 1);
-    setenv("XDG_DATA_HOME", "/data", 1);
-    EXPECT_EQ("/data/camsteer/reference.png", defaultLearnPath());
-    setenv("XDG_DATA_HOME", "relative", 1);  // invalid: ignored
-    EXPECT_EQ("/home/u/.local/share/camsteer/reference.png", defaultLearnPath());
-    unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ("/home/u/.local/share/camsteer/reference.png", defaultLearnPath());
-    for (const char* noFolder : {"", "relative"}) {  // never /.local/share or the working folder
-        setenv("HOME", noFolder, 1);
-        EXPECT_EQ("", defaultLearnPath()) << "HOME '" << noFolder << "'";
-    }
-    savedData ? setenv("XDG_DATA_HOME", keep.c_str(), 1) : unsetenv("XDG_DATA_HOME");
-    savedHome ? setenv("HOME", keepHome.c_str(), 1) : unsetenv("HOME");
-}
-
 TEST(SelectionDrag, PressDragReleaseSelectsClampedAreaClicksSelectNothing) {
     struct Step {
         int event, x, y;

@@ -23,6 +23,15 @@ std::string ownDisplay() {
     return ":" + std::to_string(50000 + ::getpid() % 10000);
 }
 
+// A session with these values (nullptr: not set).
+DesktopSession sessionOf(const char* display, const char* wayland, const char* runtimeDir) {
+    DesktopSession session;
+    session.x11Display = display != nullptr ? display : "";
+    session.waylandDisplay = wayland != nullptr ? wayland : "";
+    session.runtimeDir = runtimeDir != nullptr ? runtimeDir : "";
+    return session;
+}
+
 std::string readAll(const std::string& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -35,9 +44,10 @@ TEST(InstanceLock, RefusesWhileAnotherRunHoldsItAndNotAfterItWasKilled) {
     char pattern[] = "/tmp/camsteer-lock-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string display = ownDisplay();
-    EXPECT_EQ(0u, InstanceLock::path(lockFolder(pattern, ::getuid()),
-                                     lockedDisplays(display.c_str(), nullptr, pattern)[0])
-                      .rfind(std::string(pattern) + "/camsteer-", 0));
+    EXPECT_EQ(0u,
+              InstanceLock::path(lockFolder(pattern, ::getuid()),
+                                 lockedDisplays(sessionOf(display.c_str(), nullptr, pattern))[0])
+                  .rfind(std::string(pattern) + "/camsteer-", 0));
 
     int ready[2];
     ASSERT_EQ(0, pipe(ready));
@@ -47,7 +57,9 @@ TEST(InstanceLock, RefusesWhileAnotherRunHoldsItAndNotAfterItWasKilled) {
         InstanceLock lock;
         std::string refusal;
         const char taken =
-            lock.take("camsteer_replay", display.c_str(), nullptr, pattern, refusal) ? 'y' : 'n';
+            lock.take("camsteer_replay", sessionOf(display.c_str(), nullptr, pattern), refusal)
+                ? 'y'
+                : 'n';
         if (write(ready[1], &taken, 1) != 1) {
             _exit(1);
         }
@@ -62,7 +74,8 @@ TEST(InstanceLock, RefusesWhileAnotherRunHoldsItAndNotAfterItWasKilled) {
     for (const std::string& same : {display, display + ".0", "unix" + display,
                                     "localhost" + display + ".1", "unix/" + display}) {
         InstanceLock second;
-        EXPECT_FALSE(second.take("camsteer", same.c_str(), nullptr, pattern, refusal)) << same;
+        EXPECT_FALSE(second.take("camsteer", sessionOf(same.c_str(), nullptr, pattern), refusal))
+            << same;
         EXPECT_EQ("camsteer_replay (pid " + std::to_string(other) + ") already sends keys on " +
                       "display " + same + "; end it first (Escape in its window), then start again",
                   refusal);
@@ -70,7 +83,8 @@ TEST(InstanceLock, RefusesWhileAnotherRunHoldsItAndNotAfterItWasKilled) {
     kill(other, SIGKILL);
     waitpid(other, nullptr, 0);
     InstanceLock next;
-    EXPECT_TRUE(next.take("camsteer", display.c_str(), nullptr, pattern, refusal)) << refusal;
+    EXPECT_TRUE(next.take("camsteer", sessionOf(display.c_str(), nullptr, pattern), refusal))
+        << refusal;
 
     close(ready[0]);
     close(ready[1]);
@@ -85,25 +99,28 @@ TEST(InstanceLock, KeysByTheDisplayServer) {
     const char* const serverSeventyOne[] = {
         ":71", ":71.0", "unix:71", "localhost:71.2", "unix/:71", "/tmp/.X11-unix/X71:71", ":071"};
     for (const char* same : serverSeventyOne) {
-        EXPECT_EQ("x71", lockedDisplays(same, nullptr, nullptr)[0].key) << same;
+        EXPECT_EQ("x71", lockedDisplays(sessionOf(same, nullptr, nullptr))[0].key) << same;
     }
-    EXPECT_EQ("x71", lockedDisplays((std::string(host) + ":71").c_str(), nullptr, nullptr)[0].key);
+    EXPECT_EQ(
+        "x71",
+        lockedDisplays(sessionOf((std::string(host) + ":71").c_str(), nullptr, nullptr))[0].key);
     for (const char* other : {":72", "otherhost:71", "otherhost:71.0"}) {
-        EXPECT_NE("x71", lockedDisplays(other, nullptr, nullptr)[0].key) << other;
+        EXPECT_NE("x71", lockedDisplays(sessionOf(other, nullptr, nullptr))[0].key) << other;
     }
-    EXPECT_EQ(lockedDisplays("otherhost:71", nullptr, nullptr)[0].key,
-              lockedDisplays("otherhost:71.0", nullptr, nullptr)[0].key);
+    EXPECT_EQ(lockedDisplays(sessionOf("otherhost:71", nullptr, nullptr))[0].key,
+              lockedDisplays(sessionOf("otherhost:71.0", nullptr, nullptr))[0].key);
 
     const auto wayland = [](const char* name, const char* runtime) {
-        return lockedDisplays(nullptr, name, runtime)[0].key;
+        return lockedDisplays(sessionOf(nullptr, name, runtime))[0].key;
     };
     EXPECT_EQ(wayland("wayland-1", "/run/user/7"), wayland("/run/user/7/wayland-1", nullptr));
     EXPECT_NE(wayland("wayland-1", "/run/user/7"), wayland("wayland-1", "/run/user/8"));
-    const std::vector<LockedDisplay> both = lockedDisplays(":3", "wayland-1", "/run/user/7");
+    const std::vector<LockedDisplay> both =
+        lockedDisplays(sessionOf(":3", "wayland-1", "/run/user/7"));
     ASSERT_EQ(2u, both.size());
     EXPECT_EQ("Wayland display wayland-1", both[0].name);
     EXPECT_EQ("display :3", both[1].name);
-    EXPECT_EQ("the console", lockedDisplays(nullptr, "", nullptr)[0].name);
+    EXPECT_EQ("the console", lockedDisplays(sessionOf(nullptr, "", nullptr))[0].name);
 }
 
 // The runtime folder is used only when it is ours and nobody else may write to it; otherwise
@@ -136,10 +153,10 @@ TEST(InstanceLock, UsesOnlyARuntimeFolderOfOurOwn) {
         // The other user's folder: ours given to someone else (as root), or ours judged as that
         // user's.
         const uid_t asked = c.ownedByUs ? me : someoneElse;
-        EXPECT_EQ(c.used ? folder : "", lockFolder(folder.c_str(), asked));
+        EXPECT_EQ(c.used ? folder : "", lockFolder(folder, asked));
     }
     EXPECT_EQ("", lockFolder("relative/folder", me));
-    EXPECT_EQ("", lockFolder(nullptr, me));
+    EXPECT_EQ("", lockFolder("", me));
     std::filesystem::remove_all(pattern);
 }
 
@@ -152,7 +169,7 @@ TEST(InstanceLock, RefusesWhatWasPlantedAtItsNameInTmp) {
     const std::string target = std::string(pattern) + "/precious";
     const std::string display = ownDisplay();
     const std::string lock =
-        InstanceLock::path("", lockedDisplays(display.c_str(), nullptr, nullptr)[0]);
+        InstanceLock::path("", lockedDisplays(sessionOf(display.c_str(), nullptr, nullptr))[0]);
     ASSERT_EQ(0u, lock.rfind("/tmp/camsteer-", 0)) << lock;
     struct Case {
         const char* what;
@@ -184,7 +201,8 @@ TEST(InstanceLock, RefusesWhatWasPlantedAtItsNameInTmp) {
         c.plant();
         InstanceLock planted;
         std::string refusal;
-        EXPECT_FALSE(planted.take("camsteer_replay", display.c_str(), nullptr, nullptr, refusal));
+        EXPECT_FALSE(
+            planted.take("camsteer_replay", sessionOf(display.c_str(), nullptr, nullptr), refusal));
         EXPECT_NE(std::string::npos, refusal.find(": " + lock + " ")) << refusal;
         EXPECT_NE(std::string::npos, refusal.find(c.said)) << refusal;
         EXPECT_NE(std::string::npos, refusal.find("display " + display)) << refusal;
@@ -197,7 +215,8 @@ TEST(InstanceLock, RefusesWhatWasPlantedAtItsNameInTmp) {
     // Nothing planted: the lock is taken in /tmp and names its holder.
     InstanceLock clean;
     std::string refusal;
-    EXPECT_TRUE(clean.take("camsteer_replay", display.c_str(), nullptr, nullptr, refusal))
+    EXPECT_TRUE(
+        clean.take("camsteer_replay", sessionOf(display.c_str(), nullptr, nullptr), refusal))
         << refusal;
     EXPECT_EQ(std::to_string(::getpid()) + " camsteer_replay\n", readAll(lock));
     std::filesystem::remove(lock);

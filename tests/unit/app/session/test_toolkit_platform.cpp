@@ -43,10 +43,13 @@ TEST(ToolkitPlatform, ChoosesOneThatCanStart) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.requested ? c.requested : "-") + " " +
                      (c.display ? c.display : "-") + " " + (c.wayland ? c.wayland : "-"));
+        DesktopSession session;
+        session.toolkitPlatform = c.requested != nullptr ? c.requested : "";
+        session.x11Display = c.display != nullptr ? c.display : "";
+        session.waylandDisplay = c.wayland != nullptr ? c.wayland : "";
         std::string why;
         const std::string chosen = chooseToolkitPlatform(
-            c.requested, c.display, c.wayland,
-            [&](const std::string& name) { return c.installed.count(name) > 0; }, why);
+            session, [&](const std::string& name) { return c.installed.count(name) > 0; }, why);
         EXPECT_EQ(chosen, c.chosen);
         EXPECT_NE(why.find(c.why), std::string::npos) << why;
         EXPECT_EQ(why.find('\n'), std::string::npos);

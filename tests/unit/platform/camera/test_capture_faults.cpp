@@ -155,7 +155,7 @@ Watched watchHeldKeys(std::unique_ptr<FrameSource> source,
     keys.want(KeySet().set(kSteerUp));
     Watched watched;
     {
-        RunWatch watch(capture, &keys, "no such window");
+        RunWatch watch(capture, &keys, "no such window", DesktopSession{});
         during(keys);
         watched.stallReleases = watch.stallReleases();
     }

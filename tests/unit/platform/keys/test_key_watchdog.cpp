@@ -70,7 +70,8 @@ TEST(KeyWatchdog, ReleasesWhatItWasToldIsDownWhenTold) {
         Display* observer = XOpenDisplay(server.display().c_str());
         ASSERT_NE(observer, nullptr);
         std::string why;
-        std::unique_ptr<XTestKeyboard> keyboard = openXTestKeyboard(KeyBindings(), &why);
+        std::unique_ptr<XTestKeyboard> keyboard =
+            openXTestKeyboard(readDesktopSession(), KeyBindings(), why);
         ASSERT_TRUE(keyboard) << why;
         std::unique_ptr<KeyWatchdog> watchdog =
             KeyWatchdog::start("XTest", KeyBindings(), why, kProgram);

@@ -29,6 +29,7 @@
 #include "platform/keys/keyboard_wayland.hpp"
 #include "platform/keys/keyboard_xtest.hpp"
 #include "platform/keys/portal_token.hpp"
+#include "tests/common/env_override.hpp"
 #include "tests/common/xvfb.hpp"
 #include "tests/unit/test_support.hpp"
 
@@ -40,6 +41,7 @@
 namespace camsteer {
 namespace {
 
+using test::EnvOverride;
 using test::Xvfb;
 
 // The X server of these tests. -noreset: by default the server resets when its last client
@@ -151,7 +153,7 @@ TEST(KeyMapping, TheBoundKeysAreInTheKeymapAndWrittenByUinput) {
         KeyBindings bindings;
         std::string why;
         ASSERT_TRUE(*c.keys == '\0' || parseKeyBindings(c.keys, bindings, why)) << why;
-        const std::string keymapText = steeringKeymap(bindings, &why);
+        const std::string keymapText = steeringKeymap(bindings, why);
         xkb_keymap* keymap = xkb_keymap_new_from_string(
             context, keymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
         ASSERT_NE(keymap, nullptr) << why;
@@ -207,7 +209,7 @@ TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
         GTEST_SKIP() << "/dev/uinput is not usable here: " << std::strerror(errno);
     }
     std::string reason;
-    auto keyboard = openUinputKeyboard(KeyBindings(), &reason);
+    auto keyboard = openUinputKeyboard(KeyBindings(), reason);
     ASSERT_NE(keyboard, nullptr) << reason;
     ASSERT_FALSE(keyboard->devnode().empty());
     const int fd = open(keyboard->devnode().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -234,36 +236,37 @@ TEST(UinputKeyboard, CreatesTheDeviceAndItsKeysArrive) {
     close(fd);
 }
 
-// The session's kind from the environment, and the backends tried for it: what the session
-// hints at first, then the rest; XTest only with DISPLAY, the Wayland ones only with
-// WAYLAND_DISPLAY. Letters: X XTest, U uinput, V virtual keyboard, F fake input, P the
-// remote-desktop portal.
+// The session's kind, and the backends tried for it: what the session hints at first, then the
+// rest; XTest only with an X display, the Wayland ones only with a Wayland display. Letters: X
+// XTest, U uinput, V virtual keyboard, F fake input, P the remote-desktop portal.
 TEST(SessionKind, ClassifiesAndOrdersTheBackends) {
     struct Case {
-        const char* display;
+        const char* display;  // "": not set
         const char* wayland;
         const char* sessionType;
         SessionKind expected;
         const char* order;
     };
     const Case cases[] = {
-        {":0", nullptr, nullptr, SessionKind::kX11, "XU"},
         {":0", "", "", SessionKind::kX11, "XU"},
-        {":0", "wayland-0", nullptr, SessionKind::kWayland, "VFUPX"},  // Xwayland's DISPLAY
-        {nullptr, "wayland-0", nullptr, SessionKind::kWayland, "VFUP"},
+        {":0", "wayland-0", "", SessionKind::kWayland, "VFUPX"},  // Xwayland's DISPLAY
+        {"", "wayland-0", "", SessionKind::kWayland, "VFUP"},
         {":0", "wayland-0", "x11", SessionKind::kX11, "XUVF"},
-        {":0", nullptr, "wayland", SessionKind::kWayland, "UPX"},
-        {nullptr, "wayland-0", "x11", SessionKind::kX11, "UVF"},
-        {":0", nullptr, "tty", SessionKind::kX11, "XU"},
-        {nullptr, nullptr, nullptr, SessionKind::kNone, "U"},
+        {":0", "", "wayland", SessionKind::kWayland, "UPX"},
+        {"", "wayland-0", "x11", SessionKind::kX11, "UVF"},
+        {":0", "", "tty", SessionKind::kX11, "XU"},
+        {"", "", "", SessionKind::kNone, "U"},
         {"", "", "tty", SessionKind::kNone, "U"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.display ? c.display : "-") + " " +
-                     (c.wayland ? c.wayland : "-") + " " + (c.sessionType ? c.sessionType : "-"));
-        EXPECT_EQ(classifySession(c.display, c.wayland, c.sessionType), c.expected);
+        DesktopSession session;
+        session.x11Display = c.display;
+        session.waylandDisplay = c.wayland;
+        session.sessionType = c.sessionType;
+        SCOPED_TRACE(std::string(c.display) + " " + c.wayland + " " + c.sessionType);
+        EXPECT_EQ(session.kind(), c.expected);
         std::string order;
-        for (KeyBackend backend : keyBackendOrder(c.display, c.wayland, c.sessionType)) {
+        for (KeyBackend backend : keyBackendOrder(session)) {
             order += "XUVFP"[static_cast<int>(backend)];
         }
         EXPECT_EQ(order, c.order);
@@ -417,44 +420,13 @@ TEST(HeldKeys, ReleaseAllFromAnotherThreadKeepsTheStreamConsistent) {
     EXPECT_EQ(keys.held(), 0u);
 }
 
-// Sets environment variables (nullptr: unset) and restores the old values when destroyed.
-class EnvOverride {
-  public:
-    EnvOverride(std::initializer_list<std::pair<const char*, const char*>> values) {
-        for (const auto& [name, value] : values) {
-            const char* old = std::getenv(name);
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-            value ? setenv(name, value, 1) : unsetenv(name);
-        }
-    }
-    ~EnvOverride() {
-        for (const auto& [name, value] : saved_) {
-            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-        }
-    }
-
-  private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
-
 // Where the portal's consent is kept, and that keeping it replaces the old one in one step,
 // privately, and reads back only what could be a token.
 TEST(RestoreToken, KeptPrivatelyReplacedAndReadBack) {
-    struct Where {
-        const char* state;
-        const char* home;
-        const char* path;
-    };
-    const Where wheres[] = {
-        {"/s", "/h", "/s/camsteer/portal-restore-token"},
-        {nullptr, "/h", "/h/.local/state/camsteer/portal-restore-token"},
-        {"relative", "/h", "/h/.local/state/camsteer/portal-restore-token"},
-        {nullptr, nullptr, ""},
-    };
-    for (const Where& w : wheres) {
-        EnvOverride env{{"XDG_STATE_HOME", w.state}, {"HOME", w.home}};
-        EXPECT_EQ(restoreTokenPath(), w.path) << (w.state ? w.state : "-");
-    }
+    DesktopSession session;
+    EXPECT_EQ(restoreTokenPath(session), "");
+    session.stateHome = "/s";
+    EXPECT_EQ(restoreTokenPath(session), "/s/camsteer/portal-restore-token");
 
     char pattern[] = "/tmp/camsteer-token-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -482,7 +454,7 @@ TEST(RestoreToken, KeptPrivatelyReplacedAndReadBack) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.token ? step.token : step.text);
         if (step.token != nullptr) {
-            EXPECT_EQ(keepRestoreToken(path, step.token, &why), step.kept) << why;
+            EXPECT_EQ(keepRestoreToken(path, step.token, why), step.kept) << why;
         } else {
             std::ofstream(path) << step.text;
         }
@@ -581,7 +553,7 @@ TEST_F(XTestKeyboardTest, PressesAndReleasesReachTheFocusedWindow) {
     FocusedWindow window(server_->display());
     ASSERT_TRUE(window.ok());
     std::string reason;
-    auto keyboard = openXTestKeyboard(KeyBindings(), &reason);
+    auto keyboard = openXTestKeyboard(readDesktopSession(), KeyBindings(), reason);
     ASSERT_NE(keyboard, nullptr) << reason;
     keyboard->key(kSteerUp, true);
     keyboard->key(kSteerLeft, true);
@@ -595,7 +567,7 @@ TEST_F(XTestKeyboardTest, PressesAndReleasesReachTheFocusedWindow) {
         KeyBindings bindings;
         std::string why;
         ASSERT_TRUE(*keys == '\0' || parseKeyBindings(keys, bindings, why)) << why;
-        keyboard = openXTestKeyboard(bindings, &reason);
+        keyboard = openXTestKeyboard(readDesktopSession(), bindings, reason);
         ASSERT_NE(keyboard, nullptr) << reason;
         for (int k = 0; k < kSteeringKeyCount; ++k) {
             const auto key = static_cast<SteeringKey>(k);
@@ -613,7 +585,7 @@ TEST_F(XTestKeyboardTest, AProtocolErrorIsCountedNotFatal) {
     FocusedWindow window(server_->display());
     ASSERT_TRUE(window.ok());
     std::string reason;
-    auto keyboard = openXTestKeyboard(KeyBindings(), &reason);
+    auto keyboard = openXTestKeyboard(readDesktopSession(), KeyBindings(), reason);
     ASSERT_NE(keyboard, nullptr) << reason;
     XTestFakeKeyEvent(keyboard->display(), 1, True, CurrentTime);  // keycode < 8: BadValue
     XSync(keyboard->display(), False);
@@ -636,7 +608,7 @@ TEST_F(XTestKeyboardTest, LosingTheServerIsNotFatal) {
             Xvfb server(kXvfbScreen, kXvfbArgs);
             setenv("DISPLAY", server.display().c_str(), 1);
             std::string reason;
-            auto keyboard = openXTestKeyboard(KeyBindings(), &reason);
+            auto keyboard = openXTestKeyboard(readDesktopSession(), KeyBindings(), reason);
             if (keyboard == nullptr) {
                 _exit(kOpenFailed);
             }
@@ -703,7 +675,8 @@ TEST_F(XTestKeyboardTest, OpenKeyboardFallsBackAcrossWrongHints) {
         // What should happen: the first backend of the order that can work here opens.
         std::vector<std::string> failed;
         std::string chosen;
-        for (KeyBackend backend : keyBackendOrder(c.display, c.wayland, c.sessionType)) {
+        const DesktopSession session = readDesktopSession();
+        for (KeyBackend backend : keyBackendOrder(session)) {
             const bool works = backend == KeyBackend::kXTest    ? c.display == xvfb.c_str()
                                : backend == KeyBackend::kUinput ? uinputUsable
                                                                 : false;
@@ -713,7 +686,7 @@ TEST_F(XTestKeyboardTest, OpenKeyboardFallsBackAcrossWrongHints) {
             }
             failed.push_back(keyBackendName(backend));
         }
-        KeyboardChoice choice = openKeyboard(KeyBindings());
+        KeyboardChoice choice = openKeyboard(session, KeyBindings());
         std::string lines;
         for (const std::string& line : choice.failures) {
             lines += line + "\n";
@@ -723,9 +696,7 @@ TEST_F(XTestKeyboardTest, OpenKeyboardFallsBackAcrossWrongHints) {
         const std::string named = chosen.empty() ? "" : "key output via " + chosen;
         EXPECT_EQ(choice.inUse.substr(0, named.size()), named);
         EXPECT_EQ(choice.inUse.empty(), chosen.empty()) << choice.inUse;
-        const bool xwayland =
-            chosen == "XTest" &&
-            classifySession(c.display, c.wayland, c.sessionType) == SessionKind::kWayland;
+        const bool xwayland = chosen == "XTest" && session.kind() == SessionKind::kWayland;
         EXPECT_EQ(choice.inUse.find("only X11 applications") != std::string::npos, xwayland)
             << choice.inUse;
         ASSERT_EQ(choice.failures.size(), failed.size());

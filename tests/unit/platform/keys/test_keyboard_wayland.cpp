@@ -67,17 +67,17 @@ TEST(WaylandKeyboard, RequestsReachTheCompositorInOrder) {
         {"compositor gone", {true, 0}, Backend::kVirtualKeyboard, true, "", vkOpen},
     };
     const std::string socket = "/tmp/camsteer-test-wayland-" + std::to_string(getpid());
-    const char* saved = std::getenv("WAYLAND_DISPLAY");
-    const std::string savedValue = saved != nullptr ? saved : "";
-    setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+    DesktopSession session;
+    session.waylandDisplay = socket;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         test::FakeCompositor compositor(socket, c.offer);
         ASSERT_TRUE(compositor.ok());
         std::string reason;
         std::unique_ptr<WaylandKeyboard> opened =
-            c.backend == Backend::kVirtualKeyboard ? openVirtualKeyboard(KeyBindings(), &reason)
-                                                   : openFakeInputKeyboard(KeyBindings(), &reason);
+            c.backend == Backend::kVirtualKeyboard
+                ? openVirtualKeyboard(session, KeyBindings(), reason)
+                : openFakeInputKeyboard(session, KeyBindings(), reason);
         if (!c.fails.empty()) {
             EXPECT_EQ(opened, nullptr);
             EXPECT_NE(reason.find(c.fails), std::string::npos) << reason;
@@ -124,8 +124,6 @@ TEST(WaylandKeyboard, RequestsReachTheCompositorInOrder) {
                 << ::testing::PrintToString(requests);
         }
     }
-    saved != nullptr ? setenv("WAYLAND_DISPLAY", savedValue.c_str(), 1)
-                     : unsetenv("WAYLAND_DISPLAY");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace camsteer {
 
@@ -11,6 +12,12 @@ namespace camsteer {
 // non-empty file you may read is opened at all, so a FIFO or a device cannot make the program
 // wait for data that never comes. Empty when it may be tried.
 std::string refusalBeforeReading(const std::string& path);
+
+// Writes `bytes` to `path` so that a reader finds the old file or the new one, never a part of
+// either: a new file beside it, then moved over it. Makes the folders missing on the way. False
+// with the one line to say ("cannot write PATH: ...") when it cannot.
+bool writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
+                         std::string& why);
 
 // Holds back what the decoders write to standard error while a picture is decoded: libpng's and
 // libjpeg's own lines, which name no program. A failure then says it within our one line, and

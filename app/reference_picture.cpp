@@ -7,6 +7,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/reference_file.hpp"
+#include "platform/files/file_write.hpp"
+#include "platform/process/quoted_name.hpp"
 
 namespace camsteer {
 
@@ -134,6 +136,28 @@ cv::Mat loadReferencePicture(const std::string& path, std::string& why) {
 
 cv::Mat decodeReferencePicture(const std::vector<uchar>& bytes, std::string& why) {
     return decodeBounded([&bytes] { return asBgr(cv::imdecode(bytes, cv::IMREAD_COLOR)); }, why);
+}
+
+bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std::string& why) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    std::vector<uchar> bytes;
+    try {
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+            !cv::imencode(path.substr(dot), picture, bytes)) {
+            why = "cannot write " + quotedName(path) +
+                  ": not a picture type this program writes; use .png";
+            return false;
+        }
+    } catch (const cv::Exception&) {
+        why = "cannot write " + quotedName(path) +
+              ": not a picture type this program writes; use .png";
+        return false;
+    }
+    if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash), 0777, why)) {
+        return false;
+    }
+    return replaceFile(path, bytes.data(), bytes.size(), 0666, why);
 }
 
 }  // namespace camsteer

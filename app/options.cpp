@@ -1,6 +1,11 @@
 #include "app/options.hpp"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "tracker/tracker.hpp"
 
 namespace camsteer {
 
@@ -16,6 +21,44 @@ int cameraNumberFrom(const std::string& text) {
         return 0;
     }
     return std::atoi(text.c_str());
+}
+
+// A --steady value: a whole number 0..Tracker::kMaxSteady; -1 when `text` is not one.
+int steadyFrom(const std::string& text) {
+    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != text.npos) {
+        return -1;
+    }
+    const int n = std::atoi(text.c_str());
+    return n <= Tracker::kMaxSteady ? n : -1;
+}
+
+// `text` broken at spaces into lines of at most `width` characters, each indented by `indent`.
+std::string wrapped(const std::string& text, size_t indent, size_t width) {
+    std::string out;
+    std::string line(indent, ' ');
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t space = std::min(text.find(' ', start), text.size());
+        const std::string word = text.substr(start, space - start);
+        if (line.size() > indent && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.assign(indent, ' ');
+        }
+        line += (line.size() > indent ? " " : "") + word;
+        start = space + 1;
+    }
+    return out + line + "\n";
+}
+
+// What an option that takes a value wants, for the message when it is missing.
+std::string valueWanted(const std::string& option) {
+    if (option == "--camera") {
+        return "a camera number or a device such as /dev/video0";
+    }
+    if (option == "--keys") {
+        return "bindings such as up=w,left=a";
+    }
+    return "a number of pixels from 0 to " + std::to_string(Tracker::kMaxSteady);
 }
 
 CommandLine usageError(const std::string& why) {
@@ -43,7 +86,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram
         const std::string name = arg.substr(0, equals);
         const bool inlineValue = equals != arg.npos && arg.rfind("--", 0) == 0;
         const std::string value = inlineValue ? arg.substr(equals + 1) : std::string();
-        if (inlineValue && name != "--camera" && name != "--learn") {
+        const bool takesValue = name == "--camera" || name == "--keys" || name == "--steady";
+        if (inlineValue && !takesValue && name != "--learn") {
             return usageError("option " + name + " takes no value");
         }
         if (arg == "--") {
@@ -66,16 +110,23 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool clipProgram
                 }
                 line.learnPath = value;
             }
-        } else if (name == "--camera" && !clipProgram) {
-            std::string device = value;
-            if (!inlineValue) {
-                if (i + 1 >= argc) {
-                    return usageError(
-                        "--camera needs a camera number or a device such as "
-                        "/dev/video0");
-                }
-                device = argv[++i];
+        } else if (takesValue && (name != "--camera" || !clipProgram) && !inlineValue &&
+                   i + 1 >= argc) {
+            return usageError(name + " needs " + valueWanted(name));
+        } else if (name == "--keys") {
+            std::string why;
+            if (!parseKeyBindings(inlineValue ? value : argv[++i], line.keys, why)) {
+                return usageError("--keys: " + why);
             }
+            line.keysGiven = true;
+        } else if (name == "--steady") {
+            const std::string text = inlineValue ? value : argv[++i];
+            if ((line.steady = steadyFrom(text)) < 0) {
+                return usageError("--steady " + text + ": give " + valueWanted(name));
+            }
+            line.steadyGiven = true;
+        } else if (name == "--camera" && !clipProgram) {
+            const std::string device = inlineValue ? value : argv[++i];
             if (!device.empty() && device[0] == '/') {
                 line.cameraPath = device;
             } else if ((line.cameraNumber = cameraNumberFrom(device)) < 1) {
@@ -128,9 +179,22 @@ std::string usageText(const std::string& program, bool clipProgram) {
         "over the object in the Camsteer window to teach it instead: each selection is\n"
         "used at once and saved to OUT.png (by default\n"
         "$XDG_DATA_HOME/camsteer/reference.png), where the next --learn run starts.\n"
+        "The trackbars, --keys and --steady are kept beside it in OUT.conf: each OUT.png\n"
+        "is a set-up of its own, one per game.\n"
         "\n"
         "Options:\n"
-        "  --learn [OUT.png]    teach the object by dragging over it; save it to OUT.png\n";
+        "  --learn [OUT.png]    teach the object by dragging over it; save it to OUT.png\n"
+        "  --keys up=KEY,down=KEY,left=KEY,right=KEY,forward=KEY,back=KEY\n"
+        "                       send these keys (any of the six; the others stay Up,\n"
+        "                       Down, Left, Right, KP_Add, KP_Subtract), for example\n"
+        "                       --keys up=w,left=a,down=s,right=d. KEY is an X key name:\n" +
+        wrapped(commonKeyNames(), 23, 79) +
+        "  --steady N           hold a key until the object is N pixels back over its\n"
+        "                       grid line (or Near, Far) and press it only N pixels\n"
+        "                       past: no taps from a hand's tremor (0 to " +
+        std::to_string(Tracker::kMaxSteady) +
+        ", default 0;\n"
+        "                       4 suits most games)\n";
     if (!clipProgram) {
         text +=
             "  --camera N|DEVICE    use capture device number N (from 1, the default) or the\n"

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/keys/key_names.hpp"
 #include "platform/session/desktop_session.hpp"
 
 namespace camsteer {
@@ -27,6 +28,12 @@ struct CommandLine {
     std::string cameraPath;
     // Start-up failures found once the windows are up are also shown in "Camsteer".
     bool showFailures = false;
+    // --keys: the keys the steering keys send (the rest keep theirs); keysGiven when given.
+    KeyBindings keys;
+    bool keysGiven = false;
+    // --steady: the decision's dead band in pixels (Tracker::decide); steadyGiven when given.
+    int steady = 0;
+    bool steadyGiven = false;
 };
 
 // Reads argv. `clipProgram`: the program takes a CLIP after the reference (camsteer_replay) and

@@ -139,12 +139,14 @@ cv::Mat decodeReferencePicture(const std::vector<uchar>& bytes, std::string& why
 }
 
 bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std::string& why) {
-    const size_t slash = path.find_last_of('/');
+    // The type from the name's extension, in its last part (either separator, for Windows).
     const size_t dot = path.find_last_of('.');
+    const size_t separator = path.find_last_of("/\\");
+    const bool hasType =
+        dot != std::string::npos && (separator == std::string::npos || dot > separator);
     std::vector<uchar> bytes;
     try {
-        if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
-            !cv::imencode(path.substr(dot), picture, bytes)) {
+        if (!hasType || !cv::imencode(path.substr(dot), picture, bytes)) {
             why = "cannot write " + quotedName(path) +
                   ": not a picture type this program writes; use .png";
             return false;
@@ -154,10 +156,7 @@ bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std
               ": not a picture type this program writes; use .png";
         return false;
     }
-    if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash), 0777, why)) {
-        return false;
-    }
-    return replaceFile(path, bytes.data(), bytes.size(), 0666, why);
+    return writeFileAtomically(path, bytes, why);
 }
 
 }  // namespace camsteer

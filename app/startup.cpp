@@ -53,17 +53,24 @@ void prepareProcess(const ShellOptions& options) {
     installSignalHandlers();
 }
 
+// What the line naming the key output adds for keys bound to others than the arrows and keypad
+// plus and minus.
+std::string boundKeysNote(const KeyBindings& bindings) {
+    const std::string changes = bindings.changes();
+    return changes.empty() ? "" : "; keys bound: " + changes;
+}
+
 // The held keys over the key backend, when this program sends keys, and the line naming the
 // backend; none (after saying why) when no backend opens, and the run goes on without keys. A
 // backend whose keys would outlive the process gets its watchdog, which the held keys keep told
 // of what is down.
 std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options,
-                                   const DesktopSession& session,
+                                   const DesktopSession& session, const KeyBindings& bindings,
                                    std::unique_ptr<KeyWatchdog>& watchdog, std::string& inUse) {
     if (!options.sendKeys) {
         return nullptr;
     }
-    KeyboardChoice choice = openKeyboard(session, KeyBindings());
+    KeyboardChoice choice = openKeyboard(session, bindings);
     if (!choice.keyboard) {
         for (const std::string& failure : choice.failures) {
             diagnose(options, failure);
@@ -74,10 +81,10 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
     if (choice.keyboard) {
         const std::string backend = choice.keyboard->watchdogBackend();
         keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
-        inUse = choice.inUse;
+        inUse = choice.inUse + boundKeysNote(bindings);
         if (!backend.empty()) {
             std::string why;
-            watchdog = KeyWatchdog::start(backend, KeyBindings(), why);
+            watchdog = KeyWatchdog::start(backend, bindings, why);
             if (watchdog) {
                 keys->mirrorTo(watchdog->fd());
             } else {
@@ -193,8 +200,9 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
     std::string keysInUse;
+    shell.tracker->steady = line.steady;
     const std::unique_ptr<HeldKeys> keys =
-        openKeys(*shell.tracker, options, session, watchdog, keysInUse);
+        openKeys(*shell.tracker, options, session, line.keys, watchdog, keysInUse);
     openWindows(shell);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
     installTeaching(shell, line, options);

@@ -161,7 +161,7 @@ std::vector<cv::Point3d> tremorFrames(const std::string& kind) {
                                 kNeutralR);
         }
         appendGlide(frames, {160, 120, kNeutralR}, 10);
-        frames.resize(90, cv::Point3d(160, 120, kNeutralR));
+        frames.resize(240, cv::Point3d(160, 120, kNeutralR));  // and rests 10 s in the middle
         return frames;
     }
     const int held = 90;

@@ -36,9 +36,9 @@ std::vector<cv::Point3d> useFrames(const std::string& kind);
 // Clips of a ball held still by a hand on a limit of the steering decision, with tremor: a
 // smooth wander of about 2 px and a jitter of up to 1 px from frame to frame. `tremor` (30 fps,
 // 18 s): 3 s at each of the four grid lines, then 3 s with the ball's size at Near and at Far
-// (its radius wanders instead). `jitter` (15 fps, 6 s, for a test): the ball comes in from the
+// (its radius wanders instead). `jitter` (15 fps, 16 s, for a test): the ball comes in from the
 // middle cell and jitters 3 px either way across the user's left grid line, drifting slowly past
-// it, then goes back.
+// it, then goes back and rests there for 10 s.
 bool isTremorKind(const std::string& kind);
 std::vector<cv::Point3d> tremorFrames(const std::string& kind);
 int tremorFps(const std::string& kind);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace camsteer {
 
@@ -16,5 +17,9 @@ bool makeFolders(const std::string& dir, unsigned mode, std::string& why);
 // was and no new file behind.
 bool replaceFile(const std::string& path, const void* bytes, size_t size, unsigned mode,
                  std::string& why);
+
+// replaceFile for a user's file (as the umask allows), making the folders missing on the way.
+bool writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
+                         std::string& why);
 
 }  // namespace camsteer

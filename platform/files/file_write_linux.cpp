@@ -70,4 +70,13 @@ bool replaceFile(const std::string& path, const void* bytes, size_t size, unsign
     return false;
 }
 
+bool writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
+                         std::string& why) {
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash), 0777, why)) {
+        return false;
+    }
+    return replaceFile(path, bytes.data(), bytes.size(), 0666, why);
+}
+
 }  // namespace camsteer

@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -11,59 +10,75 @@ namespace camsteer {
 
 namespace {
 
-std::string windowsError(DWORD error) {
-    return "Windows error " + std::to_string(error);
+std::string systemMessage(DWORD error) {
+    char text[256];
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               error, 0, text, sizeof(text), nullptr);
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) {
+        --n;
+    }
+    return n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
+}
+
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+bool isFolder(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
 
-// Windows gives a new file or folder the access of the folder it is made in: `mode` has no
-// counterpart there.
+// Either separator; a drive ("C:") and a share's server and name ("\\server\share") are none
+// to make. Windows gives a new folder or file the access of the folder it is made in: `mode`
+// has no counterpart here.
 bool makeFolders(const std::string& dir, unsigned /*mode*/, std::string& why) {
-    for (size_t sep = dir.find_first_of("/\\", 1);; sep = dir.find_first_of("/\\", sep + 1)) {
-        const std::string part = dir.substr(0, sep);
-        if (!part.empty() && part.back() != ':' && !::CreateDirectoryA(part.c_str(), nullptr)) {
-            const DWORD error = ::GetLastError();
-            if (error != ERROR_ALREADY_EXISTS) {
-                why = "cannot create the folder " + quotedName(part) + ": " + windowsError(error);
-                return false;
-            }
+    const bool share = dir.size() > 1 && isSeparator(dir[0]) && isSeparator(dir[1]);
+    int separators = 0;
+    for (size_t i = 1; i <= dir.size(); ++i) {
+        if (i < dir.size() && !isSeparator(dir[i])) {
+            continue;
         }
-        if (sep == std::string::npos) {
-            return true;
+        ++separators;
+        const std::string part = dir.substr(0, i);
+        if (part.back() == ':' || isSeparator(part.back()) || (share && separators <= 3) ||
+            isFolder(part)) {
+            continue;
+        }
+        if (!::CreateDirectoryA(part.c_str(), nullptr) &&
+            ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            why = "cannot create the folder " + quotedName(part) + ": " +
+                  systemMessage(::GetLastError());
+            return false;
         }
     }
+    return true;
 }
 
 bool replaceFile(const std::string& path, const void* bytes, size_t size, unsigned /*mode*/,
                  std::string& why) {
-    const size_t sep = path.find_last_of("/\\");
-    const std::string dir = sep == std::string::npos ? "." : path.substr(0, sep);
-    const std::string base = sep == std::string::npos ? path : path.substr(sep + 1);
+    size_t separator = path.size();
+    while (separator > 0 && !isSeparator(path[separator - 1])) {
+        --separator;
+    }
     // A name of our own beside the file, so the move stays on one volume.
     static std::atomic<int> counter{0};
-    const std::string temporary = dir + "\\." + base + "." +
+    const std::string temporary = path.substr(0, separator) + "." + path.substr(separator) + "." +
                                   std::to_string(::GetCurrentProcessId()) + "." +
                                   std::to_string(counter++) + ".tmp";
     const HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        why = "cannot write " + quotedName(path) + ": " + windowsError(::GetLastError());
+        why = "cannot write " + quotedName(path) + ": " + systemMessage(::GetLastError());
         return false;
     }
-    const char* next = static_cast<const char*>(bytes);
-    size_t left = size;
-    bool ok = true;
-    while (ok && left > 0) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1u << 30));
-        ok = ::WriteFile(file, next, chunk, &written, nullptr) && written > 0;
-        next += written;
-        left -= written;
-    }
-    ok = ok && ::FlushFileBuffers(file);
-    DWORD error = ok ? 0 : ::GetLastError();
-    ::CloseHandle(file);
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) &&
+              written == size && ::FlushFileBuffers(file);
+    DWORD error = ::GetLastError();
+    ok = ::CloseHandle(file) && ok;
     if (ok && ::MoveFileExA(temporary.c_str(), path.c_str(),
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return true;
@@ -71,9 +86,21 @@ bool replaceFile(const std::string& path, const void* bytes, size_t size, unsign
     if (ok) {
         error = ::GetLastError();
     }
-    why = "cannot write " + quotedName(path) + ": " + windowsError(error);
+    why = "cannot write " + quotedName(path) + ": " + systemMessage(error);
     ::DeleteFileA(temporary.c_str());
     return false;
+}
+
+bool writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
+                         std::string& why) {
+    size_t separator = path.size();
+    while (separator > 0 && !isSeparator(path[separator - 1])) {
+        --separator;
+    }
+    if (separator > 1 && !makeFolders(path.substr(0, separator - 1), 0777, why)) {
+        return false;
+    }
+    return replaceFile(path, bytes.data(), bytes.size(), 0666, why);
 }
 
 }  // namespace camsteer

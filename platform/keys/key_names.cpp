@@ -136,6 +136,18 @@ std::string KeyBindings::text() const {
     return text;
 }
 
+std::string KeyBindings::changes() const {
+    const KeyBindings defaults;
+    std::string text;
+    for (int k = 0; k < kSteeringKeyCount; ++k) {
+        if (keys_[k] != defaults.keys_[k]) {
+            text +=
+                std::string(text.empty() ? "" : ",") + kSteeringKeyNames[k] + "=" + keys_[k]->name;
+        }
+    }
+    return text;
+}
+
 bool parseKeyBindings(const std::string& text, KeyBindings& bindings, std::string& why) {
     KeyBindings result = bindings;
     bool given[kSteeringKeyCount] = {};

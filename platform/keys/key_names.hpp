@@ -41,6 +41,9 @@ class KeyBindings {
     bool operator!=(const KeyBindings& o) const { return keys_ != o.keys_; }
     // All six as --keys takes them: "up=Up,down=Down,left=Left,right=Right,forward=KP_Add,...".
     std::string text() const;
+    // Only those bound to other keys than by default, the same way ("up=w,left=a"); empty when
+    // none is.
+    std::string changes() const;
 
   private:
     std::array<const KeyName*, kSteeringKeyCount> keys_;

@@ -69,11 +69,12 @@ class ProgramTest : public ::testing::Test {
 
     EnvChanges env() const { return sessionEnv(xvfb_->display()); }
 
-    // camsteer_replay on the blue sample and `clip`, run from the source tree (where images/
-    // is found).
-    std::unique_ptr<Process> startReplay(const std::string& clip) {
-        return std::make_unique<Process>(programPath("camsteer_replay"),
-                                         std::vector<std::string>{sampleBlue(), clip}, env(),
+    // camsteer_replay with `options` on the blue sample and `clip`, run from the source tree
+    // (where images/ is found).
+    std::unique_ptr<Process> startReplay(const std::string& clip,
+                                         std::vector<std::string> options = {}) {
+        options.insert(options.end(), {sampleBlue(), clip});
+        return std::make_unique<Process>(programPath("camsteer_replay"), options, env(),
                                          sourcePath(""), dir_.path());
     }
 

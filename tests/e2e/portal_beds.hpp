@@ -87,12 +87,10 @@ class FootOnMutter : public TerminalBed {
     std::unique_ptr<Process> startReplay(const std::string& clip, const TempDir& dir) override {
         EnvChanges env = session_->env();
         env["DISPLAY"] = xvfb_->display();
-        return std::make_unique<Process>(Launch{programPath("camsteer_replay"),
-                                                {sampleBlue(), clip},
-                                                env,
-                                                sourcePath(""),
-                                                std::nullopt},
-                                         dir.path());
+        return std::make_unique<Process>(
+            Launch{programPath("camsteer_replay"), withOptions({sampleBlue(), clip}), env,
+                   sourcePath(""), std::nullopt},
+            dir.path());
     }
     // The implementation portal closes the program's session, and with it mutter's, when the
     // frontend tells it the program is gone; mutter then releases the session's keys.

@@ -35,10 +35,12 @@ inline std::string notInstalled(const std::string& tool) {
                : "";
 }
 
-// camsteer_replay on the blue sample and `clip` (in `dir`) as a client of `session`, with `env`;
-// a copy of it in the session's folder, run from there (see WaylandSession::stage).
+// camsteer_replay with `options`, on the blue sample and `clip` (in `dir`) as a client of
+// `session`, with `env`; a copy of it in the session's folder, run from there (see
+// WaylandSession::stage).
 inline std::unique_ptr<Process> startReplayIn(WaylandSession& session, const std::string& clip,
-                                              const TempDir& dir, const EnvChanges& env = {}) {
+                                              const TempDir& dir, std::vector<std::string> options,
+                                              const EnvChanges& env = {}) {
     // The program runs as the session's user, who must be able to read the clip.
     chmod(dir.path().c_str(), 0755);
     chmod(clip.c_str(), 0644);
@@ -47,7 +49,8 @@ inline std::unique_ptr<Process> startReplayIn(WaylandSession& session, const std
         throw std::runtime_error("cannot copy camsteer_replay into the session's folder: " +
                                  session.error());
     }
-    Launch launch = session.launch(program, {WaylandSession::kSample, clip}, env);
+    options.insert(options.end(), {WaylandSession::kSample, clip});
+    Launch launch = session.launch(program, options, env);
     launch.cwd = session.file("");
     return std::make_unique<Process>(launch, dir.path());
 }
@@ -62,6 +65,8 @@ class TerminalBed {
     virtual std::string start(const TempDir& dir) = 0;
     // camsteer_replay on the blue sample and `clip` (in `dir`), inside the session.
     virtual std::unique_ptr<Process> startReplay(const std::string& clip, const TempDir& dir) = 0;
+    // Options startReplay gives the program before its arguments.
+    std::vector<std::string> options;
     // The steering keys the X server holds down, where the bed has an X server of its own to
     // ask (with the suite's connection open, so the server does not reset meanwhile).
     virtual std::optional<std::vector<std::string>> keysDown() { return std::nullopt; }
@@ -73,6 +78,11 @@ class TerminalBed {
     std::string typed() const { return readFile(out_); }
 
   protected:
+    std::vector<std::string> withOptions(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> all = options;
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return all;
+    }
     std::string out_;
 };
 
@@ -118,12 +128,10 @@ class XtermOnXvfb : public TerminalBed {
     }
 
     std::unique_ptr<Process> startReplay(const std::string& clip, const TempDir& dir) override {
-        return std::make_unique<Process>(Launch{programPath("camsteer_replay"),
-                                                {sampleBlue(), clip},
-                                                env(),
-                                                sourcePath(""),
-                                                std::nullopt},
-                                         dir.path());
+        return std::make_unique<Process>(
+            Launch{programPath("camsteer_replay"), withOptions({sampleBlue(), clip}), env(),
+                   sourcePath(""), std::nullopt},
+            dir.path());
     }
 
     std::optional<std::vector<std::string>> keysDown() override { return steeringKeysDown(*x_); }
@@ -188,7 +196,7 @@ class TerminalOnSway : public TerminalBed {
         if (xOnly_) {
             env = {{"WAYLAND_DISPLAY", std::nullopt}, {"XDG_SESSION_TYPE", std::nullopt}};
         }
-        return startReplayIn(*session_, clip, dir, env);
+        return startReplayIn(*session_, clip, dir, options, env);
     }
 
   private:
@@ -224,7 +232,7 @@ class XtermOnKwin : public TerminalBed {
     }
 
     std::unique_ptr<Process> startReplay(const std::string& clip, const TempDir& dir) override {
-        return startReplayIn(*session_, clip, dir);
+        return startReplayIn(*session_, clip, dir, options);
     }
 
   private:

@@ -42,6 +42,7 @@ struct KeyCase {
     int radius;
     std::vector<std::string> pressed;  // exactly the keys that must go down
     Ending ending;
+    std::vector<std::string> options = {};  // the program's
 };
 
 std::ostream& operator<<(std::ostream& os, const KeyCase& c) {
@@ -56,9 +57,21 @@ const std::vector<KeyCase> kKeyCases = {
     {"UserBottomRight", 50, 190, 45, {"Down", "Right"}, Ending::kSighup},
     {"CentreNear", 160, 120, 90, {"KP_Add"}, Ending::kSigint},
     {"CentreFar", 160, 120, 45, {"KP_Subtract"}, Ending::kSigterm},
-    {"UserTopLeftKilled", 270, 50, 45, {"Up", "Left"}, Ending::kSigkill}};
+    {"UserTopLeftKilled", 270, 50, 45, {"Up", "Left"}, Ending::kSigkill},
+    {"UserTopLeftBoundToWA", 270, 50, 45, {"w", "a"}, Ending::kSigterm, {"--keys", "up=w,left=a"}}};
 
 class SteeringKeys : public ProgramTest, public ::testing::WithParamInterface<KeyCase> {};
+
+// The steering keys by their default names and `bound`, the keys a case binds in their place.
+std::vector<std::string> withBound(const std::vector<std::string>& bound) {
+    std::vector<std::string> keys = kSteeringKeysyms;
+    for (const std::string& key : bound) {
+        if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
+            keys.push_back(key);
+        }
+    }
+    return keys;
+}
 
 TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
     const KeyCase& c = GetParam();
@@ -70,7 +83,7 @@ TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
     // once, at once, and stay down (a press of a key that is down is a repeat, and the recorder
     // turns repeats off).
     recorder.takeFocus();
-    auto program = startReplay(clip);
+    auto program = startReplay(clip, c.options);
     ProgramWindows windows;
     ASSERT_TRUE(waitForWindows(windows)) << program->err();
     EXPECT_TRUE(recorder.hasFocus()) << "the program took the input focus on start";
@@ -87,7 +100,7 @@ TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
     EXPECT_TRUE(recorder.hasFocus()) << "the program took the input focus";
     // Let a few more frames come, so that a stray key would show.
     recorder.waitFor([](const auto&) { return false; }, 500ms);
-    std::vector<std::string> down = steeringKeysDown(*x_);
+    std::vector<std::string> down = keysDown(*x_, withBound(c.pressed));
     std::sort(down.begin(), down.end());
     std::vector<std::string> want = c.pressed;
     std::sort(want.begin(), want.end());
@@ -111,8 +124,8 @@ TEST_P(SteeringKeys, PressTheCellsKeysAndReleaseThemAtTheEnd) {
             << "still held: " << ::testing::PrintToString(recorder.held())
             << "; keys received: " << recorder.describe();
     }
-    EXPECT_TRUE(steeringKeysDown(*x_).empty())
-        << "left down: " << ::testing::PrintToString(steeringKeysDown(*x_));
+    EXPECT_TRUE(keysDown(*x_, withBound(c.pressed)).empty())
+        << "left down: " << ::testing::PrintToString(keysDown(*x_, withBound(c.pressed)));
     recorder.pump();
     for (const std::string& key : kSteeringKeysyms) {
         if (std::find(c.pressed.begin(), c.pressed.end(), key) == c.pressed.end()) {
@@ -127,10 +140,60 @@ INSTANTIATE_TEST_SUITE_P(Cells, SteeringKeys, ::testing::ValuesIn(kKeyCases),
                              return std::string(info.param.name);
                          });
 
+// A ball jittering 3 px either way across the user's left grid line as it drifts past, then
+// resting in the middle cell: each crossing taps Left, unless --steady holds the key through the
+// jitter. (The clip loops only after a 10 s rest, which ends the count.)
+class SteadyKeys : public ProgramTest {};
+
+TEST_F(SteadyKeys, AJitterAcrossAGridLinePressesOnceWithSteady) {
+    struct Case {
+        std::vector<std::string> options;
+        int fewest, most;  // Left presses
+    };
+    const Case cases[] = {{{}, 3, 1000}, {{"--steady", "6"}, 1, 1}};
+    const std::string clip = dir_.file("jitter.avi");
+    const Finished made = runToEnd(binaryPath("images/camsteer_make_clip"), {clip, "jitter"}, {},
+                                   dir_.path(), dir_.path());
+    ASSERT_TRUE(made.status && made.status->exited() && made.status->code() == 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        KeyRecorder recorder(xvfb_->display());
+        ASSERT_TRUE(recorder.ok());
+        recorder.takeFocus();
+        auto program = startReplay(clip, c.options);
+        const auto leftPresses = [](const std::vector<KeyRecorder::KeyEvent>& events) {
+            return std::count_if(events.begin(), events.end(),
+                                 [](const auto& e) { return e.press && e.keysym == "Left"; });
+        };
+        ASSERT_TRUE(recorder.waitFor([&](const auto& e) { return leftPresses(e) > 0; }, 30s))
+            << recorder.describe() << "\nstderr:\n"
+            << program->err();
+        // The episode is over once Left is up and a second and a half passes without it (the
+        // ball rests 10 s; the jitter's crossings come a frame apart).
+        size_t seen = 0;
+        auto quietSince = Clock::now();
+        recorder.waitFor(
+            [&](const auto& events) {
+                if (events.size() != seen) {
+                    seen = events.size();
+                    quietSince = Clock::now();
+                }
+                return recorder.held().empty() && Clock::now() - quietSince > 1500ms;
+            },
+            20s);
+        const long presses = leftPresses(recorder.events());
+        EXPECT_GE(presses, c.fewest) << recorder.describe();
+        EXPECT_LE(presses, c.most) << recorder.describe();
+        EXPECT_TRUE(recorder.held().empty()) << recorder.describe();
+        program->signal(SIGTERM);
+        EXPECT_TRUE(program->wait().has_value());
+    }
+}
+
 // What a terminal shows of each steering key under cat -v.
-const std::map<std::string, std::string> kTyped = {{"Up", "^[[A"},    {"Down", "^[[B"},
-                                                   {"Right", "^[[C"}, {"Left", "^[[D"},
-                                                   {"KP_Add", "+"},   {"KP_Subtract", "-"}};
+const std::map<std::string, std::string> kTyped = {
+    {"Up", "^[[A"},  {"Down", "^[[B"},     {"Right", "^[[C"}, {"Left", "^[[D"},
+    {"KP_Add", "+"}, {"KP_Subtract", "-"}, {"w", "w"},        {"a", "a"}};
 
 // A held key repeats as a held physical key does; in a corner at least the later-pressed one.
 constexpr int kRepeats = 10;
@@ -191,6 +254,7 @@ TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
     const Bed& bed = kBeds[std::get<0>(GetParam())];
     const KeyCase& c = std::get<1>(GetParam());
     const std::unique_ptr<TerminalBed> receiver = bed.make();
+    receiver->options = c.options;
     const std::string missing = receiver->missing();
     if (!missing.empty()) {
         GTEST_SKIP() << missing;

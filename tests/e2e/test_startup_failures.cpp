@@ -143,6 +143,16 @@ TEST_F(StartupFailures, CommandLinesEndWithTheirOutputAndStatus) {
                          argsWith(program, "--bogus"),
                          onXvfb,
                          {"", 1, 1, false, 2, false, "--bogus"}});
+        // Keys and steadiness that cannot work: one line naming what, before anything opens.
+        for (const auto& [option, named] : std::vector<std::pair<std::string, std::string>>{
+                 {"--keys=up=nosuch", "'nosuch'"},
+                 {"--keys=up=w,down=w", "key w is bound to both up and down"},
+                 {"--keys=back=Shift_L", "Shift_L is a modifier"},
+                 {"--steady=21", "--steady 21"}}) {
+            std::vector<std::string> args = argsWith(program, sampleBlue());
+            args.insert(args.begin(), option);
+            cases.push_back({option, program, args, onXvfb, {"", 1, 1, false, 2, false, named}});
+        }
         cases.push_back({"--learn into a picture type that cannot be written",
                          program,
                          argsWith(program, "--learn=" + dir_.file("taught.nosuchtype")),

@@ -163,10 +163,20 @@ class WineBed {
         return std::make_unique<Process>("wine", wineArgs, env(withDisplay),
                                          program.substr(0, program.rfind('/')), dir_.path());
     }
+    // Runs it to its end (bounded); its output as Linux would have it: Windows writes text with
+    // "\r\n" line ends.
     Finished run(const std::string& name, const std::vector<std::string>& args,
                  bool withDisplay = true) {
         std::unique_ptr<Process> process = start(name, args, withDisplay);
-        return Finished{process->wait(), process->out(), process->err()};
+        const auto unix = [](std::string text) {
+            for (size_t at = text.find("\r\n"); at != std::string::npos;
+                 at = text.find("\r\n", at)) {
+                text.erase(at, 1);
+            }
+            return text;
+        };
+        const std::optional<ExitStatus> status = process->wait();
+        return Finished{status, unix(process->out()), unix(process->err())};
     }
 
     TempDir& dir() { return dir_; }

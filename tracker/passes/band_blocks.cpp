@@ -4,6 +4,11 @@
 #include <immintrin.h>
 #define CAMSTEER_BAND_BLOCKS 1
 #endif
+// 64-bit Windows keeps the stack aligned to 16 bytes only, and GCC there may spill 32-byte
+// registers with aligned moves: the 32-pixel scan stays off that system.
+#if defined(CAMSTEER_BAND_BLOCKS) && !defined(_WIN32)
+#define CAMSTEER_BAND_BLOCKS_AVX2 1
+#endif
 
 namespace camsteer {
 
@@ -116,6 +121,7 @@ __attribute__((target("ssse3"))) int projectBlocksSsse3(const uchar* pixel, ucha
     return x;
 }
 
+#ifdef CAMSTEER_BAND_BLOCKS_AVX2
 // The same over blocks of 32 pixels, where the processor has AVX2: each 128-bit lane holds 16
 // pixels split by the same byte shuffles; a lane's pixels are looked up as above.
 __attribute__((target("avx2"))) int projectBlocksAvx2(const uchar* pixel, uchar* result, int cols,
@@ -178,21 +184,24 @@ __attribute__((target("avx2"))) int projectBlocksAvx2(const uchar* pixel, uchar*
     }
     return x;
 }
+#endif
 
 }  // namespace
 
 int projectBlocks(const uchar* pixel, uchar* result, int cols, const BandBlocks& band,
                   uchar& seen) {
     static const bool canShuffle = __builtin_cpu_supports("ssse3");
-    static const bool canUseAvx2 = __builtin_cpu_supports("avx2");
     if (!canShuffle) {
         return 0;
     }
     int done = 0;
+#ifdef CAMSTEER_BAND_BLOCKS_AVX2
+    static const bool canUseAvx2 = __builtin_cpu_supports("avx2");
     if (canUseAvx2) {
         done = projectBlocksAvx2(pixel, result, cols, band.vlo, band.vhi, band.dmin, band.svTable,
                                  band.projection, seen);
     }
+#endif
     return done + projectBlocksSsse3(pixel + 3 * done, result + done, cols - done, band.vlo,
                                      band.vhi, band.dmin, band.svTable, band.projection, seen);
 }

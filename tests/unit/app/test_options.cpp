@@ -1,5 +1,7 @@
 // Reading the command line.
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "app/options.hpp"
@@ -17,6 +19,8 @@ TEST(CommandLineParse, Table) {
         std::string reference, learnPath, clip, cameraPath;
         int cameraNumber;
         bool showFailures;
+        std::string keys = "";  // the bindings when --keys is given
+        int steady = -1;        // when --steady is given
     };
     const std::string dflt = "/d/reference.png";
     const Case cases[] = {
@@ -45,6 +49,37 @@ TEST(CommandLineParse, Table) {
         {{"--camera", "1", "r", "c"}, true, Action::Usage, "", "", "", "", 1, false},
         {{"--learn="}, false, Action::Usage, "", "", "", "", 1, false},
         {{"--help=yes"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"--keys", "up=w,left=a", "r"},
+         false,
+         Action::Run,
+         "r",
+         "",
+         "",
+         "",
+         1,
+         false,
+         "up=w,down=Down,left=a,right=Right,forward=KP_Add,back=KP_Subtract"},
+        {{"--keys=back=space", "--steady=6", "r", "c"},
+         true,
+         Action::Run,
+         "r",
+         "",
+         "c",
+         "",
+         1,
+         false,
+         "up=Up,down=Down,left=Left,right=Right,forward=KP_Add,back=space",
+         6},
+        {{"--steady", "0", "--learn"}, false, Action::Run, "", dflt, "", "", 1, false, "", 0},
+        {{"--steady", "20", "r"}, false, Action::Run, "r", "", "", "", 1, false, "", 20},
+        {{"--keys"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"--keys", "up=nosuch", "r"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"--keys=up=w,down=w", "r"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"--keys", "forward=Shift_L", "r"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"--steady", "21", "r"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"--steady=-1", "r"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"--steady", "six", "r"}, false, Action::Usage, "", "", "", "", 1, false},
+        {{"r", "--steady"}, false, Action::Usage, "", "", "", "", 1, false},
     };
     for (const Case& c : cases) {
         std::vector<const char*> argv{"prog"};
@@ -68,6 +103,10 @@ TEST(CommandLineParse, Table) {
         EXPECT_EQ(c.cameraPath, line.cameraPath);
         EXPECT_EQ(c.cameraNumber, line.cameraNumber);
         EXPECT_EQ(c.showFailures, line.showFailures);
+        EXPECT_EQ(!c.keys.empty(), line.keysGiven);
+        EXPECT_EQ(c.keys.empty() ? KeyBindings().text() : c.keys, line.keys.text());
+        EXPECT_EQ(c.steady >= 0, line.steadyGiven);
+        EXPECT_EQ(std::max(c.steady, 0), line.steady);
     }
 }
 

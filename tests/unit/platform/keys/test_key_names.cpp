@@ -55,6 +55,8 @@ TEST(KeyBindings, ParsesAnySubsetAndRefusesWhatCannotWork) {
     };
     const Case cases[] = {
         {"up=w,left=a", "up=w,down=Down,left=a,right=Right,forward=KP_Add,back=KP_Subtract"},
+        {"left=Left,right=Right",
+         "up=Up,down=Down,left=Left,right=Right,forward=KP_Add,back=KP_Subtract"},
         {" up = W , forward=SPACE",
          "up=w,down=Down,left=Left,right=Right,forward=space,back=KP_Subtract"},
         {"left=Up,up=Left",
@@ -93,6 +95,8 @@ TEST(KeyBindings, ParsesAnySubsetAndRefusesWhatCannotWork) {
     KeyBindings read;
     ASSERT_TRUE(parseKeyBindings(bound.text(), read, why)) << why;
     EXPECT_EQ(read, bound);
+    EXPECT_EQ(bound.changes(), "up=w,down=s,left=a,right=d,forward=F1,back=Next");
+    EXPECT_EQ(KeyBindings().changes(), "") << "the start-up line names no binding by default";
 }
 
 }  // namespace

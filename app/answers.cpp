@@ -15,13 +15,13 @@ namespace {
 int listCameras(const ShellOptions& options) {
     const std::vector<CaptureDevice> devices = captureDevices();
     if (devices.empty()) {
-        diagnose(options,
-                 "no camera found: no video capture device under /dev/video*; connect a "
-                 "camera and check you may read it (group 'video')");
+        diagnose(options, std::string("no camera found: ") + kNoCameraAdvice);
         return 1;
     }
     for (size_t i = 0; i < devices.size(); ++i) {
-        std::printf("%zu %s %s\n", i + 1, devices[i].node.c_str(), devices[i].name.c_str());
+        // Windows' cameras have no device node: number and name.
+        const std::string node = devices[i].node.empty() ? "" : devices[i].node + " ";
+        std::printf("%zu %s%s\n", i + 1, node.c_str(), devices[i].name.c_str());
     }
     return 0;
 }

@@ -74,6 +74,8 @@ class KeyWatchdog {
     KeyWatchdog(const std::string& backendName, const KeyBindings& bindings, const char* program)
         : backendName_(backendName), bindings_(bindings), program_(program) {}
     bool spawn(std::string& why);
+    // Takes `n` bytes of news into `news` (and what it says for good: ready, cannot reach).
+    void hear(const char* bytes, size_t n, News& news);
 
     std::string backendName_;
     KeyBindings bindings_;
@@ -89,6 +91,10 @@ class KeyWatchdog {
 
 // Async-signal-safe: tells the running watchdog, if there is one, to release the keys now.
 void tellKeyWatchdogToRelease();
+
+// For the systems' runKeyWatchdogIfAsked: -1 when argv asks for no watchdog; 0 with `bindings`
+// read for a watchdog's own command line; 2, after saying so, for one that is not.
+int readKeyWatchdogLine(int argc, char** argv, KeyBindings& bindings);
 
 // To be called first thing in main(). When argv[1] is kKeyWatchdogArgument this process is a
 // watchdog: runs it to its end, stores its exit status and returns true. Otherwise returns false

@@ -144,20 +144,10 @@ KeyWatchdog::News KeyWatchdog::takeNews() {
     char bytes[256];
     ssize_t n;
     while ((n = ::read(news_, bytes, sizeof(bytes))) > 0 || (n < 0 && errno == EINTR)) {
-        for (ssize_t i = 0; i < n; ++i) {
-            if (cannotReach_) {
-                reason_ += bytes[i];
-            } else {
-                ready_ = ready_ || bytes[i] == kWatchdogReady;
-                cannotReach_ = bytes[i] == kWatchdogCannotReach;
-                news.releasedForStop = news.releasedForStop || bytes[i] == kWatchdogReleasedForStop;
-            }
-        }
+        hear(bytes, static_cast<size_t>(n), news);
     }
     news.ended = n == 0;
-    news.wasReady = ready_;
-    news.cannotReach = cannotReach_;
-    news.reason = reason_;
+    hear(bytes, 0, news);
     return news;
 }
 

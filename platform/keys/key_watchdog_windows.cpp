@@ -214,20 +214,10 @@ KeyWatchdog::News KeyWatchdog::takeNews() {
         if (available == 0 || !ReadFile(pipe, bytes, sizeof(bytes), &n, nullptr) || n == 0) {
             break;
         }
-        for (DWORD i = 0; i < n; ++i) {
-            if (cannotReach_) {
-                reason_ += bytes[i];
-            } else {
-                ready_ = ready_ || bytes[i] == kWatchdogReady;
-                cannotReach_ = bytes[i] == kWatchdogCannotReach;
-                news.releasedForStop = news.releasedForStop || bytes[i] == kWatchdogReleasedForStop;
-            }
-        }
+        hear(bytes, static_cast<size_t>(n), news);
     }
     news.ended = ended;
-    news.wasReady = ready_;
-    news.cannotReach = cannotReach_;
-    news.reason = reason_;
+    hear(bytes, 0, news);
     return news;
 }
 

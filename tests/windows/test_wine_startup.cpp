@@ -61,5 +61,33 @@ TEST(WineStartup, CommandLinesEndWithTheirOutputAndStatus) {
     }
 }
 
+// One instance per desktop session: a second one says who holds the keys and ends, leaving the
+// first alone.
+TEST(WineStartup, ASecondInstanceIsRefusedWhileTheFirstRuns) {
+    std::string why = wineMissing({"camsteer.exe", "camsteer_replay.exe"});
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    WineBed bed(why);
+    ASSERT_EQ(why, "");
+    const std::string clip = makeHoldClip(bed.dir(), "ball.avi", 50, 50, 45, 5);
+    ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
+    auto first = bed.start("camsteer_replay.exe", {winePath(sampleBlue()), winePath(clip)});
+    ASSERT_TRUE(bed.x().waitForWindow("Camsteer", kStartBound)) << first->err();
+    const Finished second = bed.run("camsteer.exe", {winePath(sampleBlue())});
+    ASSERT_TRUE(second.status.has_value()) << "did not end";
+    EXPECT_EQ(second.status->describe(), "exit status 1");
+    EXPECT_EQ(second.out, "");
+    const std::vector<std::string> errors = lines(second.err);
+    ASSERT_EQ(errors.size(), 1u) << second.err;
+    const std::string ending =
+        ") already sends keys on this desktop; end it first (Escape in its window), then start "
+        "again";
+    EXPECT_EQ(errors[0].rfind("camsteer: camsteer_replay (pid ", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[0].substr(errors[0].size() - std::min(errors[0].size(), ending.size())),
+              ending);
+    EXPECT_TRUE(first->running()) << "the refusal must leave the running one alone";
+}
+
 }  // namespace
 }  // namespace camsteer::windows

@@ -121,9 +121,17 @@ class WineBed {
         if (from.empty()) {
             return;
         }
-        // Hard links for the files Wine only reads; the registry, which it rewrites, copied.
-        prefix_ = dir_.file("prefix");
-        if (std::system(("cp -al '" + from + "' '" + prefix_ + "' && for f in '" + from +
+        // Beside the template, so that the files Wine only reads can be hard links (else
+        // copies); the registry, which it rewrites, is copied.
+        std::string run = binaryPath("wine-prefix-run-XXXXXX");
+        if (mkdtemp(run.data()) == nullptr) {
+            why = "cannot make a folder in " + binaryPath("");
+            return;
+        }
+        run_ = run;
+        prefix_ = run_ + "/prefix";
+        if (std::system(("cp -al '" + from + "' '" + prefix_ + "' 2>/dev/null || cp -a '" + from +
+                         "' '" + prefix_ + "' && for f in '" + from +
                          "'/*.reg; do cp --remove-destination \"$f\" '" + prefix_ + "'/; done")
                             .c_str()) != 0) {
             why = "cannot copy the Wine prefix " + from;
@@ -145,6 +153,9 @@ class WineBed {
         }
         if (x_) {
             x_->close();
+        }
+        if (!run_.empty()) {
+            std::system(("rm -rf '" + run_ + "'").c_str());
         }
     }
     WineBed(const WineBed&) = delete;
@@ -184,6 +195,7 @@ class WineBed {
 
   private:
     TempDir dir_;
+    std::string run_;  // the folder the prefix is copied into
     std::string prefix_;
     std::unique_ptr<test::Xvfb> xvfb_;
     std::unique_ptr<XClient> x_;

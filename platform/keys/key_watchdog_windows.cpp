@@ -82,11 +82,6 @@ HANDLE inheritable(HANDLE handle) {
 
 }  // namespace
 
-bool keysOutliveProcess(const std::string& backendName) {
-    // Windows keeps an injected key down after the process that pressed it is gone.
-    return backendName == "SendInput";
-}
-
 std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
                                                 const KeyBindings& bindings, std::string& why,
                                                 const char* program) {

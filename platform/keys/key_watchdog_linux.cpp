@@ -47,17 +47,6 @@ bool keysOutliveProcess(const std::string& backendName) {
     return backendName == "XTest" || backendName == "KDE fake input";
 }
 
-std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
-                                                const KeyBindings& bindings, std::string& why,
-                                                const char* program) {
-    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, bindings, program));
-    if (!watchdog->spawn(why)) {
-        return nullptr;
-    }
-    gRunningFd = watchdog->fd_;
-    return watchdog;
-}
-
 bool KeyWatchdog::spawn(std::string& why) {
     int keys[2];
     int news[2];
@@ -132,6 +121,7 @@ bool KeyWatchdog::spawn(std::string& why) {
     ready_ = false;
     cannotReach_ = false;
     reason_.clear();
+    gRunningFd = fd_;  // for tellKeyWatchdogToRelease
     return true;
 }
 

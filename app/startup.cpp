@@ -5,7 +5,9 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
 
-#include "app/first_run.hpp"
+#include "app/answers.hpp"
+#include "app/frame_source_choice.hpp"
+#include "app/on_frame.hpp"
 #include "app/session/display_probe.hpp"
 #include "app/session/exit_hook.hpp"
 #include "app/session/instance_lock.hpp"
@@ -13,7 +15,11 @@
 #include "app/session/signals.hpp"
 #include "app/session/toolkit_platform.hpp"
 #include "app/shell.hpp"
+#include "app/starting_reference.hpp"
+#include "app/startup.hpp"
+#include "app/teaching_setup.hpp"
 #include "app/ui/arrow_set.hpp"
+#include "app/ui/failure_notice.hpp"
 #include "app/window_loop.hpp"
 #include "platform/keys/held_keys.hpp"
 #include "platform/keys/key_watchdog.hpp"
@@ -76,7 +82,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
         const std::string backend = choice.keyboard->watchdogBackend();
         keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
         inUse = choice.inUse + boundKeysNote(bindings);
-        if (keysOutliveProcess(backend)) {
+        if (!backend.empty()) {
             std::string why;
             watchdog = KeyWatchdog::start(backend, bindings, why);
             if (watchdog) {
@@ -87,7 +93,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
         }
     }
     tracker.setKeySink(keys.get());
-    tracker.sendKeysEnabled = true;
+    tracker.sendKeysEnabled = keys != nullptr;
     return keys;
 }
 
@@ -158,7 +164,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     // What the desktop session offers, read once: everything after is handed this value.
     const DesktopSession session = readDesktopSession();
     const CommandLine line =
-        parseCommandLine(argc, argv, options.clipArgument > 0, defaultLearnPath(session));
+        parseCommandLine(argc, argv, options.readsClip, defaultLearnPath(session));
     if (const int status = answerWithoutRunning(line, options); status >= 0) {
         return status;
     }
@@ -220,10 +226,6 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
 }
 
 }  // namespace
-
-void diagnose(const ShellOptions& options, const std::string& what) {
-    std::fprintf(stderr, "%s: %s\n", options.programName, what.c_str());
-}
 
 int runShell(const ShellOptions& options, int argc, char** argv) {
     prepareProcess(options);

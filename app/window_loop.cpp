@@ -4,9 +4,9 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "app/first_run.hpp"
 #include "app/session/run_watch.hpp"
 #include "app/session/signals.hpp"
+#include "app/teaching_setup.hpp"
 
 namespace camsteer {
 

@@ -42,11 +42,6 @@ void reap(pid_t pid) {
 
 }  // namespace
 
-bool keysOutliveProcess(const std::string& backendName) {
-    // KWin keeps a fake-input key down after its client is gone, the X server an XTest key.
-    return backendName == "XTest" || backendName == "KDE fake input";
-}
-
 bool KeyWatchdog::spawn(std::string& why) {
     int keys[2];
     int news[2];

@@ -82,11 +82,6 @@ HANDLE inheritable(HANDLE handle) {
 
 }  // namespace
 
-bool keysOutliveProcess(const std::string& backendName) {
-    // Windows keeps an injected key down after the process that pressed it is gone.
-    return backendName == "SendInput";
-}
-
 bool KeyWatchdog::spawn(std::string& why) {
     HANDLE keysRead = nullptr;
     HANDLE keysWrite = nullptr;

@@ -6,7 +6,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/shell.hpp"
+#include "app/on_frame.hpp"
 #include "app/ui/arrow_set.hpp"
 #include "app/ui/direction_display.hpp"
 #include "app/ui/mailbox.hpp"

@@ -11,7 +11,7 @@
 namespace camsteer {
 namespace {
 
-TEST(MailboxConcurrency, TakerGetsWholePicturesNewerEachTime) {
+TEST(MailboxThreads, TakerGetsWholePicturesNewerEachTime) {
     LatestPicture mailbox;
     constexpr int kPictures = 2000;
     std::thread poster([&] {

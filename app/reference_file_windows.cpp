@@ -2,6 +2,7 @@
 
 #include "app/reference_file.hpp"
 #include "platform/process/quoted_name.hpp"
+#include "platform/process/system_message.hpp"
 
 namespace camsteer {
 
@@ -46,20 +47,6 @@ std::string refusalBeforeReading(const std::string& path) {
     ::CloseHandle(file);
     return regular ? std::string() : "it is not a regular file";
 }
-
-namespace {
-
-std::string systemMessage(DWORD error) {
-    char text[256];
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               error, 0, text, sizeof(text), nullptr);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) {
-        --n;
-    }
-    return n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
-}
-
-}  // namespace
 
 bool readFileStart(const std::string& path, size_t limit, std::string& text, std::string& problem) {
     text.clear();

@@ -5,20 +5,11 @@
 
 #include "platform/files/file_write.hpp"
 #include "platform/process/quoted_name.hpp"
+#include "platform/process/system_message.hpp"
 
 namespace camsteer {
 
 namespace {
-
-std::string systemMessage(DWORD error) {
-    char text[256];
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               error, 0, text, sizeof(text), nullptr);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) {
-        --n;
-    }
-    return n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
-}
 
 bool isSeparator(char c) {
     return c == '/' || c == '\\';

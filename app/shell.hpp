@@ -51,6 +51,9 @@ struct ShellState {
     Teaching teaching;
     // With --learn: saves each taught picture (main thread); empty otherwise.
     std::function<void(const cv::Mat&)> saveTaught;
+    // With --learn: keeps the set-up file in step, every turn of the window loop and, `atEnd`,
+    // once more when the run ends (main thread; kept_settings.hpp); empty otherwise.
+    std::function<void(bool atEnd)> keepSettings;
 };
 
 }  // namespace camsteer

@@ -7,6 +7,7 @@
 
 #include "app/answers.hpp"
 #include "app/frame_source_choice.hpp"
+#include "app/kept_settings.hpp"
 #include "app/on_frame.hpp"
 #include "app/session/display_probe.hpp"
 #include "app/session/exit_hook.hpp"
@@ -134,6 +135,9 @@ int shutDown(ShellState& shell, const ShellOptions& options, const CommandLine& 
         std::printf("Error processing video frame\n");
         std::fflush(stdout);
     }
+    if (shell.keepSettings) {
+        shell.keepSettings(true);
+    }
     running.finish();
 
     int status = 0;
@@ -200,10 +204,11 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
     std::string keysInUse;
-    shell.tracker->steady = line.steady;
+    const StartingSettings settings = startingSettings(*shell.tracker, line, options);
     const std::unique_ptr<HeldKeys> keys =
-        openKeys(*shell.tracker, options, session, line.keys, watchdog, keysInUse);
+        openKeys(*shell.tracker, options, session, settings.run.keys, watchdog, keysInUse);
     openWindows(shell);
+    useStartingSettings(shell, line, options, settings);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
     installTeaching(shell, line, options);
 

@@ -72,6 +72,9 @@ void runWindowLoop(ShellState& shell, const Capture& capture) {
             tracker.maskView = !tracker.maskView.load();
         }
         adoptTaughtReference(shell);
+        if (shell.keepSettings) {
+            shell.keepSettings(false);
+        }
         if (!shell.frameOk || stopSignal() != 0 || capture.lost()) {
             return;
         }

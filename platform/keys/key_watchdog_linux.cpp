@@ -42,17 +42,6 @@ void reap(pid_t pid) {
 
 }  // namespace
 
-std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
-                                                const KeyBindings& bindings, std::string& why,
-                                                const char* program) {
-    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, bindings, program));
-    if (!watchdog->spawn(why)) {
-        return nullptr;
-    }
-    gRunningFd = watchdog->fd_;
-    return watchdog;
-}
-
 bool KeyWatchdog::spawn(std::string& why) {
     int keys[2];
     int news[2];
@@ -127,6 +116,7 @@ bool KeyWatchdog::spawn(std::string& why) {
     ready_ = false;
     cannotReach_ = false;
     reason_.clear();
+    gRunningFd = fd_;  // for tellKeyWatchdogToRelease
     return true;
 }
 

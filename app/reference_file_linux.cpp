@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/reference_file.hpp"
+#include "platform/process/quoted_name.hpp"
 
 namespace camsteer {
 
@@ -100,6 +101,40 @@ std::string refusalBeforeReading(const std::string& path) {
     const bool stillRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
     return stillRegular ? std::string() : "it is not a regular file any more";
+}
+
+bool readFileStart(const std::string& path, size_t limit, std::string& text, std::string& problem) {
+    text.clear();
+    // Not blocking: a FIFO put in its place must not stall the start.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) {
+            problem = std::string("cannot be read: ") + std::strerror(errno);
+        }
+        return false;
+    }
+    struct stat st {};
+    bool ok = true;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = "is not a file";
+        ok = false;
+    } else {
+        text.resize(limit);
+        size_t got = 0;
+        ssize_t n = 0;
+        while (got < text.size() &&
+               ((n = ::read(fd, &text[got], text.size() - got)) > 0 || (n < 0 && errno == EINTR))) {
+            got += n > 0 ? static_cast<size_t>(n) : 0;
+        }
+        if (n < 0) {
+            problem = std::string("cannot be read: ") + std::strerror(errno);
+            ok = false;
+            got = 0;
+        }
+        text.resize(got);
+    }
+    ::close(fd);
+    return ok;
 }
 
 }  // namespace camsteer

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "app/reference_file.hpp"
+#include "platform/process/quoted_name.hpp"
+#include "platform/process/system_message.hpp"
 
 namespace camsteer {
 
@@ -44,6 +46,40 @@ std::string refusalBeforeReading(const std::string& path) {
     const bool regular = ::GetFileType(file) == FILE_TYPE_DISK;
     ::CloseHandle(file);
     return regular ? std::string() : "it is not a regular file";
+}
+
+bool readFileStart(const std::string& path, size_t limit, std::string& text, std::string& problem) {
+    text.clear();
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            problem = "cannot be read: " + systemMessage(error);
+        }
+        return false;
+    }
+    bool ok = ::GetFileType(file) == FILE_TYPE_DISK;
+    if (!ok) {
+        problem = "is not a file";
+    } else {
+        text.resize(limit);
+        size_t got = 0;
+        DWORD n = 0;
+        while (got < text.size() &&
+               (ok = ::ReadFile(file, &text[got], static_cast<DWORD>(text.size() - got), &n,
+                                nullptr)) &&
+               n > 0) {
+            got += n;
+        }
+        if (!ok) {
+            problem = "cannot be read: " + systemMessage(::GetLastError());
+            got = 0;
+        }
+        text.resize(got);
+    }
+    ::CloseHandle(file);
+    return ok;
 }
 
 }  // namespace camsteer

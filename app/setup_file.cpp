@@ -1,15 +1,12 @@
 #include "app/setup_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "app/reference_file.hpp"
 #include "tracker/tracker.hpp"
 
 namespace camsteer {
@@ -123,37 +120,19 @@ void readSetUpText(const std::string& text, KeptSettings& setUp,
 
 void readSetUpFile(const std::string& path, KeptSettings& setUp,
                    std::vector<std::string>& problems) {
-    // Not blocking: a FIFO put in its place must not stall the start.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) {
-            problems.push_back(std::string("cannot be read: ") + std::strerror(errno));
+    std::string text;
+    std::string problem;
+    if (!readFileStart(path, kLongestFile + 1, text, problem)) {
+        if (!problem.empty()) {
+            problems.push_back(problem);
         }
         return;
     }
-    struct stat st {};
-    std::string text;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        problems.push_back("is not a file");
-    } else {
-        text.resize(kLongestFile + 1);
-        size_t got = 0;
-        ssize_t n = 0;
-        while (got < text.size() &&
-               ((n = ::read(fd, &text[got], text.size() - got)) > 0 || (n < 0 && errno == EINTR))) {
-            got += n > 0 ? static_cast<size_t>(n) : 0;
-        }
-        if (n < 0) {
-            problems.push_back(std::string("cannot be read: ") + std::strerror(errno));
-            got = 0;
-        } else if (got > kLongestFile) {
-            problems.push_back("is longer than 64 KiB; only its start is read");
-            const size_t lastLine = text.rfind('\n', kLongestFile);
-            got = lastLine == std::string::npos ? 0 : lastLine;
-        }
-        text.resize(got);
+    if (text.size() > kLongestFile) {
+        problems.push_back("is longer than 64 KiB; only its start is read");
+        const size_t lastLine = text.rfind('\n', kLongestFile);
+        text.resize(lastLine == std::string::npos ? 0 : lastLine);
     }
-    ::close(fd);
     readSetUpText(text, setUp, problems);
 }
 

@@ -1,19 +1,10 @@
 #include "app/ui/teach.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include <opencv2/highgui.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-
-#include "platform/process/quoted_name.hpp"
 
 namespace camsteer {
 
@@ -21,35 +12,6 @@ namespace {
 
 cv::Point clampTo(cv::Point p, cv::Size picture) {
     return cv::Point(std::clamp(p.x, 0, picture.width), std::clamp(p.y, 0, picture.height));
-}
-
-// mkdir -p: every missing folder of `dir`.
-bool makeFolders(const std::string& dir, std::string& why) {
-    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-        const std::string part = dir.substr(0, slash);
-        if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            why = "cannot create the folder " + quotedName(part) + ": " + std::strerror(errno);
-            return false;
-        }
-        if (slash == std::string::npos) {
-            return true;
-        }
-    }
-}
-
-bool writeAll(int fd, const std::vector<uchar>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -148,46 +110,6 @@ cv::Mat Teaching::takeReference() {
     const cv::Rect selected = *pending_;
     pending_.reset();
     return cutSelection(frame, selected);
-}
-
-bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std::string& why) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = base.find_last_of('.');
-    std::vector<uchar> bytes;
-    try {
-        if (dot == std::string::npos || !cv::imencode(base.substr(dot), picture, bytes)) {
-            why = "cannot write " + quotedName(path) +
-                  ": not a picture type this program writes; use .png";
-            return false;
-        }
-    } catch (const cv::Exception&) {
-        why = "cannot write " + quotedName(path) +
-              ": not a picture type this program writes; use .png";
-        return false;
-    }
-    if (slash != std::string::npos && slash > 0 && !makeFolders(dir, why)) {
-        return false;
-    }
-    // A name of our own beside the picture, so the rename stays on one file system.
-    static std::atomic<int> counter{0};
-    const std::string temporary = dir + "/." + base + "." + std::to_string(::getpid()) + "." +
-                                  std::to_string(counter++) + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        why = "cannot write " + quotedName(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
-        return true;
-    }
-    why = "cannot write " + quotedName(path) + ": " + std::strerror(ok ? errno : saved);
-    ::unlink(temporary.c_str());
-    return false;
 }
 
 }  // namespace camsteer

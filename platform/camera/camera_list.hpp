@@ -6,7 +6,8 @@
 
 namespace camsteer {
 
-// A V4L2 device that can capture video: its node and the name it reports.
+// A device that can capture video: its node (a V4L2 device; none on Windows) and the name it
+// reports.
 struct CaptureDevice {
     std::string node;  // "/dev/video0"
     std::string name;  // "Integrated Camera"
@@ -17,5 +18,7 @@ std::optional<std::string> captureName(const std::string& node);
 // The capture devices, in device-number order. Camera number 1 is the first.
 std::vector<CaptureDevice> captureDevices();
 int countCameras();
+// What "no camera found: " goes on to say: where cameras were looked for and what to do.
+extern const char* const kNoCameraAdvice;
 
 }  // namespace camsteer

@@ -13,6 +13,10 @@
 
 namespace camsteer {
 
+const char* const kNoCameraAdvice =
+    "no video capture device under /dev/video*; connect a camera and check you may read it "
+    "(group 'video')";
+
 namespace {
 
 int deviceNumber(const std::string& name) {

@@ -5,6 +5,8 @@
 
 namespace camsteer {
 
+const char* const kNoCameraAdvice = "no video capture device; connect a camera";
+
 namespace {
 
 std::string narrow(const wchar_t* wide) {

@@ -12,12 +12,6 @@ namespace camsteer {
 // pass it to themselves; nobody types it.
 extern const char* const kKeyWatchdogArgument;
 
-// True for the key backends (by Keyboard::name()) whose pressed keys outlive the process that
-// pressed them: an XTest key stays down in the X server after its client is gone, a KDE fake
-// input key in KWin. Keys of the others go with the process (the kernel removes a uinput device
-// with its last descriptor, a wlroots compositor drops a virtual keyboard with its client).
-bool keysOutliveProcess(const std::string& backendName);
-
 // What the watchdog tells the program, one byte each on a pipe of its own: it has reached the
 // backend; it released the keys because the program was seen stopped; it cannot reach the
 // backend (the reason follows, then it ends).
@@ -80,6 +74,8 @@ class KeyWatchdog {
     KeyWatchdog(const std::string& backendName, const KeyBindings& bindings, const char* program)
         : backendName_(backendName), bindings_(bindings), program_(program) {}
     bool spawn(std::string& why);
+    // Takes `n` bytes of news into `news` (and what it says for good: ready, cannot reach).
+    void hear(const char* bytes, size_t n, News& news);
 
     std::string backendName_;
     KeyBindings bindings_;
@@ -95,6 +91,10 @@ class KeyWatchdog {
 
 // Async-signal-safe: tells the running watchdog, if there is one, to release the keys now.
 void tellKeyWatchdogToRelease();
+
+// For the systems' runKeyWatchdogIfAsked: -1 when argv asks for no watchdog; 0 with `bindings`
+// read for a watchdog's own command line; 2, after saying so, for one that is not.
+int readKeyWatchdogLine(int argc, char** argv, KeyBindings& bindings);
 
 // To be called first thing in main(). When argv[1] is kKeyWatchdogArgument this process is a
 // watchdog: runs it to its end, stores its exit status and returns true. Otherwise returns false

@@ -25,8 +25,6 @@
 
 namespace camsteer {
 
-const char* const kKeyWatchdogArgument = "--camsteer-key-watchdog";
-
 namespace {
 
 volatile sig_atomic_t gAskedToEnd = 0;
@@ -255,19 +253,12 @@ int runWatchdog(const std::string& backendName, const KeyBindings& bindings, pid
 }  // namespace
 
 bool runKeyWatchdogIfAsked(int argc, char** argv, int& status) {
-    if (argc < 2 || std::strcmp(argv[1], kKeyWatchdogArgument) != 0) {
-        return false;
-    }
     KeyBindings bindings;
-    std::string why;
-    if (argc != 5 || !parseKeyBindings(argv[4], bindings, why)) {
-        std::fprintf(stderr, "%s: %s is for the program's own use\n", programName(),
-                     kKeyWatchdogArgument);
-        status = 2;
-        return true;
+    status = readKeyWatchdogLine(argc, argv, bindings);
+    if (status == 0) {
+        status = runWatchdog(argv[2], bindings, static_cast<pid_t>(std::atol(argv[3])));
     }
-    status = runWatchdog(argv[2], bindings, static_cast<pid_t>(std::atol(argv[3])));
-    return true;
+    return status >= 0;
 }
 
 }  // namespace camsteer

@@ -16,8 +16,6 @@
 
 namespace camsteer {
 
-const char* const kKeyWatchdogArgument = "--camsteer-key-watchdog";
-
 namespace {
 
 // After the program's end, how long bytes it wrote may still take to be read before the
@@ -117,21 +115,14 @@ int runWatchdog(const std::string& backendName, const KeyBindings& bindings, HAN
 }  // namespace
 
 bool runKeyWatchdogIfAsked(int argc, char** argv, int& status) {
-    if (argc < 2 || std::strcmp(argv[1], kKeyWatchdogArgument) != 0) {
-        return false;
-    }
     KeyBindings bindings;
-    std::string why;
-    if (argc != 5 || !parseKeyBindings(argv[4], bindings, why)) {
-        std::fprintf(stderr, "%s: %s is for the program's own use\n", programName(),
-                     kKeyWatchdogArgument);
-        status = 2;
-        return true;
+    status = readKeyWatchdogLine(argc, argv, bindings);
+    if (status == 0) {
+        // The program's handle, inherited under the value it gave.
+        status = runWatchdog(argv[2], bindings,
+                             reinterpret_cast<HANDLE>(std::strtoull(argv[3], nullptr, 10)));
     }
-    // The program's handle, inherited under the value it gave.
-    const HANDLE parent = reinterpret_cast<HANDLE>(std::strtoull(argv[3], nullptr, 10));
-    status = runWatchdog(argv[2], bindings, parent);
-    return true;
+    return status >= 0;
 }
 
 }  // namespace camsteer

@@ -15,7 +15,7 @@ enum class SessionKind {
 // start-up (readDesktopSession) and handed to what needs it: key output, the window toolkit's
 // platform, the display probe, the instance lock, the window watch. An empty field is one the
 // environment does not set. Where the system has no such variables (Windows) the value is empty:
-// the one desktop there is.
+// the one desktop there is; the data and state folders are then %LOCALAPPDATA%.
 struct DesktopSession {
     std::string x11Display;      // DISPLAY: the X server (Xwayland's under Wayland)
     std::string waylandDisplay;  // WAYLAND_DISPLAY: the compositor's socket

@@ -46,8 +46,12 @@ struct Heard {
     std::map<std::string, int> downs;
     std::map<std::string, int> ups;
     int held = -1;
+    bool focused = false;
     explicit Heard(const std::string& out) {
-        for (const std::string& line : lines(out)) {
+        for (std::string line : lines(out)) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
             std::istringstream words(line);
             std::string kind;
             words >> kind;
@@ -56,6 +60,8 @@ struct Heard {
                 ++downs[rest];
             } else if (kind == "up") {
                 ++ups[rest];
+            } else if (kind == "focus" || kind == "unfocus") {
+                focused = kind == "focus";
             } else if (kind == "held") {
                 held = std::stoi(rest);
             }
@@ -122,80 +128,103 @@ class WineKeys : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(WineKeys, SteerAFocusedWindowAndLeaveNoKeyDown) {
     const KeyCase& c = GetParam();
-    std::string why = wineMissing({"camsteer_replay.exe", "camsteer_receiver.exe"});
-    if (!why.empty()) {
-        GTEST_SKIP() << why;
+    const std::unique_ptr<WineBed> bed =
+        wineBedFor({"camsteer_replay.exe", "camsteer_receiver.exe"});
+    if (!bed) {
+        return;
     }
-    WineBed bed(why);
-    ASSERT_EQ(why, "");
     // One second without the ball, four with it, again and again: whenever the receiver gets
     // the focus, the ball's keys come to it fresh within five seconds.
-    const std::string clip = makeHoldClip(bed.dir(), "ball.avi", c.x, c.y, c.radius, 40, 10, 10);
+    const std::string clip = makeHoldClip(bed->dir(), "ball.avi", c.x, c.y, c.radius, 40, 10, 10);
     ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
     std::vector<std::string> receiverArgs = {"700", "500"};
     receiverArgs.insert(receiverArgs.end(), kWatched.begin(), kWatched.end());
-    auto receiver = bed.start("camsteer_receiver.exe", receiverArgs);
-    const std::optional<Window> receiverWindow = bed.x().waitForWindow("receiver", kStartBound);
+    auto receiver = bed->start("camsteer_receiver.exe", receiverArgs);
+    const std::optional<Window> receiverWindow = bed->x().waitForWindow("receiver", kStartBound);
     ASSERT_TRUE(receiverWindow) << receiver->err();
-    auto program = bed.start("camsteer_replay.exe", {winePath(sampleBlue()), winePath(clip)});
+    auto program = bed->start("camsteer_replay.exe", {winePath(sampleBlue()), winePath(clip)});
     ProgramWindows windows;
     for (auto [name, where] :
          {std::pair{"Camsteer", &windows.camsteer}, std::pair{"Output", &windows.output},
           std::pair{"Histogram", &windows.histogram}}) {
-        const std::optional<Window> found = bed.x().waitForWindow(name, kStartBound);
+        const std::optional<Window> found = bed->x().waitForWindow(name, kStartBound);
         ASSERT_TRUE(found) << "no window \"" << name << "\"\n" << program->err();
         *where = *found;
     }
-    // The program's new windows take the focus; the user gives it to the receiver.
-    bed.x().drag(*receiverWindow, {100, 80}, {100, 80});
-    const int want = heldMask(c.pressed);
-    ASSERT_TRUE(pollUntil([&] { return Heard(receiver->out()).held == want; }, kStartBound))
-        << "receiver:\n"
-        << receiver->out() << "\nprogram:\n"
+    // The picture shows (its grid is found) before anything else: its windows come up first.
+    cv::Mat shot;
+    std::optional<cv::Point> origin;
+    std::optional<cv::Point> ball;
+    const auto look = [&] {  // the window's size is final only once it shows its picture
+        const Geometry g = bed->x().geometry(windows.camsteer);
+        shot = screenshot(bed->x(), windows.camsteer, cv::Rect(0, 0, g.width, g.height));
+        origin = shot.empty() ? std::nullopt : pictureOrigin(shot);
+        ball = origin ? ballCentre(shot, *origin) : std::nullopt;
+    };
+    ASSERT_TRUE(pollUntil([&] { return look(), origin.has_value(); }, kStartBound))
         << program->err();
-    // Ended at once, while the keys are down.
-    if (c.ending != Ending::kEscape) {
-        program->signal(c.ending == Ending::kSigint    ? SIGINT
-                        : c.ending == Ending::kSigterm ? SIGTERM
-                                                       : SIGKILL);
-    }
-    const Heard heard(receiver->out());
-    for (const std::string& key : c.pressed) {
-        EXPECT_GE(heard.downs.count(key), 1u) << key << " not received; receiver:\n"
-                                              << receiver->out();
-    }
-    EXPECT_EQ(heard.downs.size(), c.pressed.size()) << receiver->out();
-
     if (c.checkWindows) {
         const std::pair<Window, cv::Point> places[] = {{windows.camsteer, {50, 50}},
                                                        {windows.output, {385, 50}},
                                                        {windows.histogram, {385, 320}}};
         for (const auto& [window, place] : places) {
-            const Geometry g = bed.x().geometry(window);
-            EXPECT_EQ(cv::Point(g.x, g.y), place);
+            const Geometry at = bed->x().geometry(window);
+            EXPECT_EQ(cv::Point(at.x, at.y), place);
         }
         // The picture as the user sees it: mirrored (the ball stored at x = 270 shows at 49),
-        // with the grid found and the steering outline in green.
-        const Geometry g = bed.x().geometry(windows.camsteer);
-        cv::Mat shot;
-        std::optional<cv::Point> origin;
-        std::optional<cv::Point> ball;
+        // with the steering outline in green.
         EXPECT_TRUE(pollUntil(
             [&] {
-                shot = screenshot(bed.x(), windows.camsteer, cv::Rect(0, 0, g.width, g.height));
-                origin = shot.empty() ? std::nullopt : pictureOrigin(shot);
-                ball = origin ? ballCentre(shot, *origin) : std::nullopt;
+                look();
                 return ball && std::abs(ball->x - (319 - c.x)) <= 3 &&
                        std::abs(ball->y - c.y) <= 3 && countWhere(shot, isGreen) > 100;
             },
             kStartBound))
             << "grid found: " << origin.has_value() << ", ball at "
             << (ball ? std::to_string(ball->x) + "," + std::to_string(ball->y) : "none");
-        bed.x().drag(windows.camsteer, {g.width / 2, g.height - 40}, {g.width / 2, g.height - 40});
-        bed.x().typeInto(windows.camsteer, XK_Escape);
+    }
+    // The program's new windows took the focus; the user gives it to the receiver (again, should
+    // it lose it before the keys come).
+    const int want = heldMask(c.pressed);
+    const auto steered = [&] {
+        const Heard heard(receiver->out());
+        if (!heard.focused) {
+            bed->x().drag(*receiverWindow, {100, 80}, {100, 80});
+        }
+        return heard.focused && heard.held == want && heard.downs.size() == c.pressed.size();
+    };
+    ASSERT_TRUE(pollUntil(steered, kStartBound)) << "receiver:\n"
+                                                 << receiver->out() << "\nprogram:\n"
+                                                 << program->err();
+    // Ended at once, while the keys are down.
+    if (c.ending == Ending::kEscape) {
+        // A click on its title bar (Wine draws it) gives "Camsteer" the focus, as a user would,
+        // and Escape then goes there as from a keyboard. Wine moves the X focus a little after
+        // the receiver hears it lost it, so a key that came too early is typed again.
+        Display* display = bed->x().display();
+        const KeyCode escape = XKeysymToKeycode(display, XK_Escape);
+        for (int tries = 0; tries < 5 && program->running(); ++tries) {
+            bed->x().drag(windows.camsteer, {shot.cols / 2, 8}, {shot.cols / 2, 8});
+            pollUntil([&] { return !Heard(receiver->out()).focused; }, kStartBound);
+            XTestFakeKeyEvent(display, escape, True, CurrentTime);
+            XTestFakeKeyEvent(display, escape, False, CurrentTime);
+            XSync(display, False);
+            program->wait(2s);
+        }
+    } else {
+        program->signal(c.ending == Ending::kSigint    ? SIGINT
+                        : c.ending == Ending::kSigterm ? SIGTERM
+                                                       : SIGKILL);
+    }
+    const Heard heard(receiver->out());
+    for (const std::string& key : c.pressed) {
+        EXPECT_EQ(heard.downs.count(key), 1u) << key << " not received; receiver:\n"
+                                              << receiver->out();
     }
     const std::optional<ExitStatus> status = program->wait();
-    ASSERT_TRUE(status.has_value()) << "the run did not end";
+    ASSERT_TRUE(status.has_value()) << "the run did not end\n"
+                                    << program->err() << "receiver:\n"
+                                    << receiver->out();
     if (c.ending == Ending::kEscape || c.ending == Ending::kSigint) {
         // The normal shutdown; Ctrl-C's status as for SIGINT on Linux.
         EXPECT_EQ(status->describe(),

@@ -121,9 +121,17 @@ class WineBed {
         if (from.empty()) {
             return;
         }
-        // Hard links for the files Wine only reads; the registry, which it rewrites, copied.
-        prefix_ = dir_.file("prefix");
-        if (std::system(("cp -al '" + from + "' '" + prefix_ + "' && for f in '" + from +
+        // Beside the template, so that the files Wine only reads can be hard links (else
+        // copies); the registry, which it rewrites, is copied.
+        std::string run = binaryPath("wine-prefix-run-XXXXXX");
+        if (mkdtemp(run.data()) == nullptr) {
+            why = "cannot make a folder in " + binaryPath("");
+            return;
+        }
+        run_ = run;
+        prefix_ = run_ + "/prefix";
+        if (std::system(("cp -al '" + from + "' '" + prefix_ + "' 2>/dev/null || cp -a '" + from +
+                         "' '" + prefix_ + "' && for f in '" + from +
                          "'/*.reg; do cp --remove-destination \"$f\" '" + prefix_ + "'/; done")
                             .c_str()) != 0) {
             why = "cannot copy the Wine prefix " + from;
@@ -146,6 +154,9 @@ class WineBed {
         if (x_) {
             x_->close();
         }
+        if (!run_.empty()) {
+            std::system(("rm -rf '" + run_ + "'").c_str());
+        }
     }
     WineBed(const WineBed&) = delete;
     WineBed& operator=(const WineBed&) = delete;
@@ -163,10 +174,20 @@ class WineBed {
         return std::make_unique<Process>("wine", wineArgs, env(withDisplay),
                                          program.substr(0, program.rfind('/')), dir_.path());
     }
+    // Runs it to its end (bounded); its output as Linux would have it: Windows writes text with
+    // "\r\n" line ends.
     Finished run(const std::string& name, const std::vector<std::string>& args,
                  bool withDisplay = true) {
         std::unique_ptr<Process> process = start(name, args, withDisplay);
-        return Finished{process->wait(), process->out(), process->err()};
+        const auto unix = [](std::string text) {
+            for (size_t at = text.find("\r\n"); at != std::string::npos;
+                 at = text.find("\r\n", at)) {
+                text.erase(at, 1);
+            }
+            return text;
+        };
+        const std::optional<ExitStatus> status = process->wait();
+        return Finished{status, unix(process->out()), unix(process->err())};
     }
 
     TempDir& dir() { return dir_; }
@@ -174,9 +195,26 @@ class WineBed {
 
   private:
     TempDir dir_;
+    std::string run_;  // the folder the prefix is copied into
     std::string prefix_;
     std::unique_ptr<test::Xvfb> xvfb_;
     std::unique_ptr<XClient> x_;
 };
+
+// A test's bed once it can run: null after skipping the test (no Wine, no Windows build of
+// `programs`) or failing it (the bed cannot be made), for the test to return at once.
+inline std::unique_ptr<WineBed> wineBedFor(const std::vector<std::string>& programs) {
+    std::string why = wineMissing(programs);
+    if (!why.empty()) {
+        [&] { GTEST_SKIP() << why; }();  // records the skip; the test returns on the null
+        return nullptr;
+    }
+    auto bed = std::make_unique<WineBed>(why);
+    if (!why.empty()) {
+        ADD_FAILURE() << why;
+        return nullptr;
+    }
+    return bed;
+}
 
 }  // namespace camsteer::windows

@@ -5,12 +5,13 @@
 # version (and, for OpenCV, by its options), and used as it is when that folder is complete.
 
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+apt_dir=/etc/apt
 own_src_list=/etc/apt/sources.list.d/camsteer-deb-src.sources
 
 # A deb-src stanza for the mirror the apt lists use for this release, in deb822 form.
 deb_src_stanza() {
     local file
-    for file in /etc/apt/sources.list.d/*.sources; do
+    for file in "$apt_dir"/sources.list.d/*.sources; do
         [ -e "$file" ] || continue
         awk -v suite="$codename" '
             function flush() {
@@ -33,7 +34,7 @@ deb_src_stanza() {
             }
             END { if (!found) flush() }' "$file" | grep . && return 0
     done
-    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    for file in "$apt_dir"/sources.list "$apt_dir"/sources.list.d/*.list; do
         [ -e "$file" ] || continue
         awk -v suite="$codename" '
             $1 != "deb" { next }

@@ -1,4 +1,4 @@
-#include "app/shell.hpp"
+#include "app/startup.hpp"
 
 // camsteer steers with keys; camsteer_d (built with CAMSTEER_NO_KEYS) tracks and shows the same
 // but never opens a key backend, for trying settings without touching the focused program.

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "app/shell.hpp"
+#include "app/on_frame.hpp"
 #include "platform/process/program_name.hpp"
 
 namespace camsteer {

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace camsteer {
 
-// What reading and writing the files beside a reference picture asks of the operating system
-// (reference_file_linux.cpp, reference_file_windows.cpp).
+// What reading the files beside a reference picture asks of the operating system
+// (reference_file_linux.cpp, reference_file_windows.cpp). Writing one: platform/files.
 
 // Says why `path` cannot be a reference picture before anything reads it: only a regular,
 // non-empty file you may read is opened at all, so a FIFO or a device cannot make the program
@@ -17,12 +16,6 @@ std::string refusalBeforeReading(const std::string& path);
 // waiting on what is no file (a FIFO put in its place). False when it cannot, with the problem
 // ("cannot be read: ...", "is not a file"), or with none when there is no such file.
 bool readFileStart(const std::string& path, size_t limit, std::string& text, std::string& problem);
-
-// Writes `bytes` to `path` so that a reader finds the old file or the new one, never a part of
-// either: a new file beside it, then moved over it. Makes the folders missing on the way. False
-// with the one line to say ("cannot write PATH: ...") when it cannot.
-bool writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
-                         std::string& why);
 
 // Holds back what the decoders write to standard error while a picture is decoded: libpng's and
 // libjpeg's own lines, which name no program. A failure then says it within our one line, and

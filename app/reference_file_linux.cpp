@@ -3,11 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "app/reference_file.hpp"
 #include "platform/process/quoted_name.hpp"
@@ -82,35 +80,6 @@ std::string openFailure(int error) {
     }
 }
 
-// mkdir -p: every missing folder of `dir`.
-bool makeFolders(const std::string& dir, std::string& why) {
-    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-        const std::string part = dir.substr(0, slash);
-        if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            why = "cannot create the folder " + quotedName(part) + ": " + std::strerror(errno);
-            return false;
-        }
-        if (slash == std::string::npos) {
-            return true;
-        }
-    }
-}
-
-bool writeAll(int fd, const std::vector<unsigned char>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string refusalBeforeReading(const std::string& path) {
@@ -132,34 +101,6 @@ std::string refusalBeforeReading(const std::string& path) {
     const bool stillRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
     return stillRegular ? std::string() : "it is not a regular file any more";
-}
-
-bool writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
-                         std::string& why) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (slash != std::string::npos && slash > 0 && !makeFolders(dir, why)) {
-        return false;
-    }
-    // A name of our own beside the picture, so the rename stays on one file system.
-    static std::atomic<int> counter{0};
-    const std::string temporary = dir + "/." + base + "." + std::to_string(::getpid()) + "." +
-                                  std::to_string(counter++) + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        why = "cannot write " + quotedName(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) {
-        return true;
-    }
-    why = "cannot write " + quotedName(path) + ": " + std::strerror(ok ? errno : saved);
-    ::unlink(temporary.c_str());
-    return false;
 }
 
 bool readFileStart(const std::string& path, size_t limit, std::string& text, std::string& problem) {

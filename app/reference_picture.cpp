@@ -7,6 +7,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/reference_file.hpp"
+#include "platform/files/file_write.hpp"
+#include "platform/process/quoted_name.hpp"
 
 namespace camsteer {
 
@@ -134,6 +136,27 @@ cv::Mat loadReferencePicture(const std::string& path, std::string& why) {
 
 cv::Mat decodeReferencePicture(const std::vector<uchar>& bytes, std::string& why) {
     return decodeBounded([&bytes] { return asBgr(cv::imdecode(bytes, cv::IMREAD_COLOR)); }, why);
+}
+
+bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std::string& why) {
+    // The type from the name's extension, in its last part (either separator, for Windows).
+    const size_t dot = path.find_last_of('.');
+    const size_t separator = path.find_last_of("/\\");
+    const bool hasType =
+        dot != std::string::npos && (separator == std::string::npos || dot > separator);
+    std::vector<uchar> bytes;
+    try {
+        if (!hasType || !cv::imencode(path.substr(dot), picture, bytes)) {
+            why = "cannot write " + quotedName(path) +
+                  ": not a picture type this program writes; use .png";
+            return false;
+        }
+    } catch (const cv::Exception&) {
+        why = "cannot write " + quotedName(path) +
+              ": not a picture type this program writes; use .png";
+        return false;
+    }
+    return writeFileAtomically(path, bytes, why);
 }
 
 }  // namespace camsteer

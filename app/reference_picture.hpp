@@ -20,4 +20,9 @@ cv::Mat loadReferencePicture(const std::string& path, std::string& why);
 // The same for a picture already in memory.
 cv::Mat decodeReferencePicture(const std::vector<uchar>& bytes, std::string& why);
 
+// Writes `picture` to `path` so that `path` always holds a whole picture: encoded by the name's
+// extension, then put in place in one step (replaceFile). The folder is created when missing.
+// False with a one-line reason on failure, which leaves `path` as it was.
+bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std::string& why);
+
 }  // namespace camsteer

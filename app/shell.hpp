@@ -51,25 +51,9 @@ struct ShellState {
     Teaching teaching;
     // With --learn: saves each taught picture (main thread); empty otherwise.
     std::function<void(const cv::Mat&)> saveTaught;
+    // With --learn: keeps the set-up file in step, every turn of the window loop and, `atEnd`,
+    // once more when the run ends (main thread; kept_settings.hpp); empty otherwise.
+    std::function<void(bool atEnd)> keepSettings;
 };
-
-// The per-frame work of the capture thread: the tracker's pass, then the direction display.
-void onFrame(ShellState& shell, cv::Mat& frame);
-// Chooses and draws the direction picture from the tracker's latest results and posts it, when
-// it differs from the one posted last.
-void showDirection(ShellState& shell);
-
-struct ShellOptions {
-    const char* programName = "camsteer";
-    bool sendKeys = true;
-    // Nonzero for the program that reads a CLIP (after the reference) instead of a camera.
-    int clipArgument = 0;
-};
-
-// One line on standard error, prefixed with the running program's name.
-void diagnose(const ShellOptions& options, const std::string& what);
-
-// The whole program: start-up, window loop, shutdown. Returns the exit status.
-int runShell(const ShellOptions& options, int argc, char** argv);
 
 }  // namespace camsteer

@@ -5,7 +5,10 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
 
-#include "app/first_run.hpp"
+#include "app/answers.hpp"
+#include "app/frame_source_choice.hpp"
+#include "app/kept_settings.hpp"
+#include "app/on_frame.hpp"
 #include "app/session/display_probe.hpp"
 #include "app/session/exit_hook.hpp"
 #include "app/session/instance_lock.hpp"
@@ -13,7 +16,11 @@
 #include "app/session/signals.hpp"
 #include "app/session/toolkit_platform.hpp"
 #include "app/shell.hpp"
+#include "app/starting_reference.hpp"
+#include "app/startup.hpp"
+#include "app/teaching_setup.hpp"
 #include "app/ui/arrow_set.hpp"
+#include "app/ui/failure_notice.hpp"
 #include "app/window_loop.hpp"
 #include "platform/keys/held_keys.hpp"
 #include "platform/keys/key_watchdog.hpp"
@@ -76,7 +83,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
         const std::string backend = choice.keyboard->watchdogBackend();
         keys = std::make_unique<HeldKeys>(std::move(choice.keyboard));
         inUse = choice.inUse + boundKeysNote(bindings);
-        if (keysOutliveProcess(backend)) {
+        if (!backend.empty()) {
             std::string why;
             watchdog = KeyWatchdog::start(backend, bindings, why);
             if (watchdog) {
@@ -87,7 +94,7 @@ std::unique_ptr<HeldKeys> openKeys(Tracker& tracker, const ShellOptions& options
         }
     }
     tracker.setKeySink(keys.get());
-    tracker.sendKeysEnabled = true;
+    tracker.sendKeysEnabled = keys != nullptr;
     return keys;
 }
 
@@ -128,6 +135,9 @@ int shutDown(ShellState& shell, const ShellOptions& options, const CommandLine& 
         std::printf("Error processing video frame\n");
         std::fflush(stdout);
     }
+    if (shell.keepSettings) {
+        shell.keepSettings(true);
+    }
     running.finish();
 
     int status = 0;
@@ -158,7 +168,7 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
     // What the desktop session offers, read once: everything after is handed this value.
     const DesktopSession session = readDesktopSession();
     const CommandLine line =
-        parseCommandLine(argc, argv, options.clipArgument > 0, defaultLearnPath(session));
+        parseCommandLine(argc, argv, options.readsClip, defaultLearnPath(session));
     if (const int status = answerWithoutRunning(line, options); status >= 0) {
         return status;
     }
@@ -194,10 +204,11 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
         std::make_unique<Tracker>(shell.referenceImage, shell.captureWidth, shell.captureHeight);
     std::unique_ptr<KeyWatchdog> watchdog;
     std::string keysInUse;
-    shell.tracker->steady = line.steady;
+    const StartingSettings settings = startingSettings(*shell.tracker, line, options);
     const std::unique_ptr<HeldKeys> keys =
-        openKeys(*shell.tracker, options, session, line.keys, watchdog, keysInUse);
+        openKeys(*shell.tracker, options, session, settings.run.keys, watchdog, keysInUse);
     openWindows(shell);
+    useStartingSettings(shell, line, options, settings);
     releaseDisplayProbe();  // the toolkit and the key output hold their own connections now
     installTeaching(shell, line, options);
 
@@ -220,10 +231,6 @@ int run(ShellState& shell, const ShellOptions& options, int argc, char** argv) {
 }
 
 }  // namespace
-
-void diagnose(const ShellOptions& options, const std::string& what) {
-    std::fprintf(stderr, "%s: %s\n", options.programName, what.c_str());
-}
 
 int runShell(const ShellOptions& options, int argc, char** argv) {
     prepareProcess(options);

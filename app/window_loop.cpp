@@ -4,9 +4,9 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "app/first_run.hpp"
 #include "app/session/run_watch.hpp"
 #include "app/session/signals.hpp"
+#include "app/teaching_setup.hpp"
 
 namespace camsteer {
 
@@ -72,6 +72,9 @@ void runWindowLoop(ShellState& shell, const Capture& capture) {
             tracker.maskView = !tracker.maskView.load();
         }
         adoptTaughtReference(shell);
+        if (shell.keepSettings) {
+            shell.keepSettings(false);
+        }
         if (!shell.frameOk || stopSignal() != 0 || capture.lost()) {
             return;
         }

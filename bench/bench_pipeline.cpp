@@ -29,7 +29,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/shell.hpp"
+#include "app/on_frame.hpp"
 #include "app/ui/arrow_set.hpp"
 #include "platform/camera/capture.hpp"
 #include "platform/keys/held_keys.hpp"

@@ -5,12 +5,13 @@
 # version (and, for OpenCV, by its options), and used as it is when that folder is complete.
 
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+apt_dir=/etc/apt
 own_src_list=/etc/apt/sources.list.d/camsteer-deb-src.sources
 
 # A deb-src stanza for the mirror the apt lists use for this release, in deb822 form.
 deb_src_stanza() {
     local file
-    for file in /etc/apt/sources.list.d/*.sources; do
+    for file in "$apt_dir"/sources.list.d/*.sources; do
         [ -e "$file" ] || continue
         awk -v suite="$codename" '
             function flush() {
@@ -33,7 +34,7 @@ deb_src_stanza() {
             }
             END { if (!found) flush() }' "$file" | grep . && return 0
     done
-    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    for file in "$apt_dir"/sources.list "$apt_dir"/sources.list.d/*.list; do
         [ -e "$file" ] || continue
         awk -v suite="$codename" '
             $1 != "deb" { next }
@@ -95,6 +96,12 @@ fetch_source() {
     find "$dir" -mindepth 1 -maxdepth 1 -type d -print -quit
 }
 
+# A fetched source once its library is installed: the install is what later runs reuse, and
+# OpenCV's source alone takes some 400 MB.
+drop_source() {
+    rm -rf "${1%/*}"
+}
+
 launchers=()
 if command -v ccache >/dev/null; then
     launchers=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
@@ -136,8 +143,8 @@ build_deps() {
     if [ ! -e "$png_dir/.complete" ]; then
         source=$(fetch_source libpng1.6 "$version") &&
             cross_build libpng "$source" "$png_dir" -DPNG_SHARED=OFF -DPNG_STATIC=ON \
-                -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF "${zlib_options[@]}" ||
-            return 1
+                -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF "${zlib_options[@]}" &&
+            drop_source "$source" || return 1
     fi
 
     version=$(source_version libjpeg-turbo) || return 1
@@ -145,7 +152,8 @@ build_deps() {
     if [ ! -e "$jpeg_dir/.complete" ]; then
         source=$(fetch_source libjpeg-turbo "$version") &&
             cross_build libjpeg-turbo "$source" "$jpeg_dir" -DWITH_SIMD=OFF -DENABLE_SHARED=OFF \
-                -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF || return 1
+                -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF &&
+            drop_source "$source" || return 1
     fi
 
     # Only the modules the programs use, the Win32 windows and DirectShow cameras; the
@@ -177,7 +185,8 @@ build_deps() {
     opencv_dir="$deps/opencv-${version//:/_}-$key"
     if [ ! -e "$opencv_dir/.complete" ]; then
         source=$(fetch_source opencv "$version") &&
-            cross_build OpenCV "$source" "$opencv_dir" "${opencv_options[@]}" || return 1
+            cross_build OpenCV "$source" "$opencv_dir" "${opencv_options[@]}" &&
+            drop_source "$source" || return 1
     fi
 
     version=$(dpkg-query -W -f='${Version}' googletest) || return 1

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "app/session/window_watch.hpp"
 #include "platform/process/program_name.hpp"
@@ -22,6 +23,22 @@ std::atomic<const RunWatch*> RunWatch::current_{nullptr};
 std::chrono::milliseconds RunWatch::stallBound(double interval) {
     const auto frames = std::chrono::milliseconds(static_cast<long>(3000 * interval));
     return std::max(std::chrono::milliseconds(250), frames);
+}
+
+RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
+                   const DesktopSession& session, KeyWatchdog* watchdog)
+    : capture_(capture),
+      keys_(keys),
+      watchdog_(watchdog),
+      mainWindow_(std::move(mainWindow)),
+      window_(session.x11Display) {
+    if (!prepareStops()) {
+        return;
+    }
+    watching_ = window_.watch(mainWindow_);
+    followWindows();  // a window manager may have given a new window the focus
+    thread_ = std::thread(&RunWatch::run, this);
+    current_ = this;
 }
 
 bool RunWatch::runsMainWindowDestroyed() {

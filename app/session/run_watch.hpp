@@ -54,6 +54,9 @@ class RunWatch {
     static std::chrono::milliseconds stallBound(double interval);
 
   private:
+    // Before the thread starts, what the system needs for the stop signals (Linux: the thread's
+    // wake-up pipe and the Ctrl-Z handlers); false when the watch cannot run.
+    bool prepareStops();
     // The thread (run_watch_linux.cpp, run_watch_windows.cpp): turns until the watch ends.
     void run();
     // One turn, the same on every system: looks for the main window while it is not found yet

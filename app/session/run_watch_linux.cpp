@@ -35,24 +35,15 @@ void onTerminalStop(int signo) {
 
 }  // namespace
 
-RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
-                   const DesktopSession& session, KeyWatchdog* watchdog)
-    : capture_(capture),
-      keys_(keys),
-      watchdog_(watchdog),
-      mainWindow_(std::move(mainWindow)),
-      window_(session.x11Display) {
+bool RunWatch::prepareStops() {
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return;
+        return false;
     }
     gWakeFd = wake_[1];
     for (int signo : kStopSignals) {
         handleUnlessIgnored(signo, onTerminalStop, SA_RESTART);
     }
-    watching_ = window_.watch(mainWindow_);
-    followWindows();  // a window manager may have given a new window the focus
-    thread_ = std::thread(&RunWatch::run, this);
-    current_ = this;
+    return true;
 }
 
 RunWatch::~RunWatch() {

@@ -13,17 +13,9 @@ using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
-RunWatch::RunWatch(const Capture& capture, HeldKeys* keys, std::string mainWindow,
-                   const DesktopSession& session, KeyWatchdog* watchdog)
-    : capture_(capture),
-      keys_(keys),
-      watchdog_(watchdog),
-      mainWindow_(std::move(mainWindow)),
-      window_(session.x11Display) {
-    watching_ = window_.watch(mainWindow_);
-    followWindows();  // a new window takes the focus
-    thread_ = std::thread(&RunWatch::run, this);
-    current_ = this;
+// Ctrl-Z and its kin do not exist here; the thread's wait ends on quitSignal_.
+bool RunWatch::prepareStops() {
+    return true;
 }
 
 RunWatch::~RunWatch() {

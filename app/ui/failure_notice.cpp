@@ -6,6 +6,9 @@
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "app/session/signals.hpp"
+#include "app/shell.hpp"
+
 namespace camsteer {
 
 namespace {
@@ -69,6 +72,15 @@ void showFailureUntilDismissed(const char* window, const cv::Mat& picture,
             (stopRequested && stopRequested())) {
             return;
         }
+    }
+}
+
+void reportRunFailure(const CommandLine& line, const ShellOptions& options,
+                      const std::string& why) {
+    diagnose(options, why);
+    if (line.showFailures && cv::getWindowProperty(kMainWindow, cv::WND_PROP_VISIBLE) >= 1.0) {
+        showFailureUntilDismissed(kMainWindow, failurePicture(options.programName, why, 320),
+                                  [] { return stopSignal() != 0; });
     }
 }
 

@@ -5,6 +5,9 @@
 
 #include <opencv2/core.hpp>
 
+#include "app/options.hpp"
+#include "app/shell_options.hpp"
+
 namespace camsteer {
 
 // A failure written out for someone who started the program from a menu and sees no terminal:
@@ -16,5 +19,9 @@ cv::Mat failurePicture(const std::string& program, const std::string& message, i
 // is closed, or `stopRequested` answers true (a signal asked the run to end).
 void showFailureUntilDismissed(const char* window, const cv::Mat& picture,
                                const std::function<bool()>& stopRequested);
+
+// A failure once the windows are up: the one line on standard error and, with
+// --show-failures, the same text in "Camsteer" until the user dismisses it.
+void reportRunFailure(const CommandLine& line, const ShellOptions& options, const std::string& why);
 
 }  // namespace camsteer

@@ -4,11 +4,7 @@
 #include <vector>
 
 #include <opencv2/highgui.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-
-#include "app/reference_file.hpp"
-#include "platform/process/quoted_name.hpp"
 
 namespace camsteer {
 
@@ -114,27 +110,6 @@ cv::Mat Teaching::takeReference() {
     const cv::Rect selected = *pending_;
     pending_.reset();
     return cutSelection(frame, selected);
-}
-
-bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std::string& why) {
-    // The type from the name's extension, in its last part (either separator, for Windows).
-    const size_t dot = path.find_last_of('.');
-    const size_t separator = path.find_last_of("/\\");
-    const bool hasType =
-        dot != std::string::npos && (separator == std::string::npos || dot > separator);
-    std::vector<uchar> bytes;
-    try {
-        if (!hasType || !cv::imencode(path.substr(dot), picture, bytes)) {
-            why = "cannot write " + quotedName(path) +
-                  ": not a picture type this program writes; use .png";
-            return false;
-        }
-    } catch (const cv::Exception&) {
-        why = "cannot write " + quotedName(path) +
-              ": not a picture type this program writes; use .png";
-        return false;
-    }
-    return writeFileAtomically(path, bytes, why);
 }
 
 }  // namespace camsteer

@@ -67,9 +67,4 @@ class Teaching {
     CleanFrameTap tap_;
 };
 
-// Writes `picture` to `path` so that `path` always holds a whole picture: encoded by the name's
-// extension into a new file beside it, synced, then renamed over it. The folder is created
-// when missing. False with a one-line reason on failure, which leaves `path` as it was.
-bool writePictureAtomically(const std::string& path, const cv::Mat& picture, std::string& why);
-
 }  // namespace camsteer

@@ -2,7 +2,8 @@
 ; programs folder (no administrator needed), Start-menu entries and an uninstaller.
 ; makensis -DVERSION=1.0.0 -DSOURCE=<folder of the files> -DOUTFILE=<installer> camsteer.nsi
 
-Unicode true
+; A 64-bit installer, as the programs are: it also runs where only 64-bit Windows programs do.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 Name "camsteer ${VERSION}"
 OutFile "${OUTFILE}"

@@ -25,6 +25,16 @@ int readKeyWatchdogLine(int argc, char** argv, KeyBindings& bindings) {
     return 0;
 }
 
+std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
+                                                const KeyBindings& bindings, std::string& why,
+                                                const char* program) {
+    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, bindings, program));
+    if (!watchdog->spawn(why)) {
+        return nullptr;
+    }
+    return watchdog;
+}
+
 void KeyWatchdog::hear(const char* bytes, size_t n, News& news) {
     for (size_t i = 0; i < n; ++i) {
         if (cannotReach_) {

@@ -12,12 +12,6 @@ namespace camsteer {
 // pass it to themselves; nobody types it.
 extern const char* const kKeyWatchdogArgument;
 
-// True for the key backends (by Keyboard::name()) whose pressed keys outlive the process that
-// pressed them: an XTest key stays down in the X server after its client is gone, a KDE fake
-// input key in KWin. Keys of the others go with the process (the kernel removes a uinput device
-// with its last descriptor, a wlroots compositor drops a virtual keyboard with its client).
-bool keysOutliveProcess(const std::string& backendName);
-
 // What the watchdog tells the program, one byte each on a pipe of its own: it has reached the
 // backend; it released the keys because the program was seen stopped; it cannot reach the
 // backend (the reason follows, then it ends).

@@ -42,22 +42,6 @@ void reap(pid_t pid) {
 
 }  // namespace
 
-bool keysOutliveProcess(const std::string& backendName) {
-    // KWin keeps a fake-input key down after its client is gone, the X server an XTest key.
-    return backendName == "XTest" || backendName == "KDE fake input";
-}
-
-std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
-                                                const KeyBindings& bindings, std::string& why,
-                                                const char* program) {
-    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, bindings, program));
-    if (!watchdog->spawn(why)) {
-        return nullptr;
-    }
-    gRunningFd = watchdog->fd_;
-    return watchdog;
-}
-
 bool KeyWatchdog::spawn(std::string& why) {
     int keys[2];
     int news[2];
@@ -132,6 +116,7 @@ bool KeyWatchdog::spawn(std::string& why) {
     ready_ = false;
     cannotReach_ = false;
     reason_.clear();
+    gRunningFd = fd_;  // for tellKeyWatchdogToRelease
     return true;
 }
 

@@ -82,22 +82,6 @@ HANDLE inheritable(HANDLE handle) {
 
 }  // namespace
 
-bool keysOutliveProcess(const std::string& backendName) {
-    // Windows keeps an injected key down after the process that pressed it is gone.
-    return backendName == "SendInput";
-}
-
-std::unique_ptr<KeyWatchdog> KeyWatchdog::start(const std::string& backendName,
-                                                const KeyBindings& bindings, std::string& why,
-                                                const char* program) {
-    std::unique_ptr<KeyWatchdog> watchdog(new KeyWatchdog(backendName, bindings, program));
-    if (!watchdog->spawn(why)) {
-        return nullptr;
-    }
-    gRunningPipe = pipeOf(watchdog->fd_);
-    return watchdog;
-}
-
 bool KeyWatchdog::spawn(std::string& why) {
     HANDLE keysRead = nullptr;
     HANDLE keysWrite = nullptr;
@@ -185,7 +169,6 @@ bool KeyWatchdog::spawn(std::string& why) {
         _dup2(writeFd, fd_);
         _close(writeFd);
         SetHandleInformation(pipeOf(fd_), HANDLE_FLAG_INHERIT, 0);
-        gRunningPipe = pipeOf(fd_);
     }
     if (news_ >= 0) {
         _close(news_);
@@ -197,6 +180,7 @@ bool KeyWatchdog::spawn(std::string& why) {
     ready_ = false;
     cannotReach_ = false;
     reason_.clear();
+    gRunningPipe = pipeOf(fd_);  // for tellKeyWatchdogToRelease
     return true;
 }
 

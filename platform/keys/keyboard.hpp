@@ -22,9 +22,11 @@ class Keyboard {
     virtual void flush() = 0;
     // Short backend name for messages ("uinput", "XTest").
     virtual const char* name() const = 0;
-    // The backend whose keys a watchdog would have to release should this process die (see
-    // keysOutliveProcess): this one, or the one it may hand its keys to.
-    virtual std::string watchdogBackend() const { return name(); }
+    // The backend (by name()) whose keys a watchdog must release should this process die: this
+    // one when its pressed keys outlive the process that pressed them, or the one it may hand
+    // its keys to; "" when they go with the process (the kernel removes a uinput device with
+    // its last descriptor, a wlroots compositor drops a virtual keyboard with its client).
+    virtual std::string watchdogBackend() const { return ""; }
     // Whether the backend still answers: a round trip where there is one to make, true where
     // there is none.
     virtual bool reachable() { return true; }

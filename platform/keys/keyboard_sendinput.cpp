@@ -47,6 +47,8 @@ class SendInputKeyboard final : public Keyboard {
     }
 
     const char* name() const override { return "SendInput"; }
+    // Windows keeps an injected key down after the process that pressed it is gone.
+    std::string watchdogBackend() const override { return name(); }
 
   private:
     KeyBindings bindings_;

@@ -27,6 +27,8 @@ class XTestKeyboard final : public Keyboard {
     void key(SteeringKey key, bool down) override;
     void flush() override;
     const char* name() const override { return "XTest"; }
+    // The X server keeps an XTest key down after its client is gone.
+    std::string watchdogBackend() const override { return name(); }
     bool reachable() override;
 
     // True once the connection to the X server was lost.

@@ -112,7 +112,8 @@ class PortalKeyboard final : public Keyboard {
                                                          : keyBackendName(KeyBackend::kPortal);
     }
     std::string watchdogBackend() const override {
-        return fallback_ ? fallback_->watchdogBackend() : name();
+        // The portal's keys go with its session, which the portal closes with the connection.
+        return fallback_ ? fallback_->watchdogBackend() : "";
     }
 
     // Before begin() succeeded: gives the fallback back.

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/files/file_write.hpp"
+
 namespace camsteer {
 
 namespace {
@@ -21,18 +23,6 @@ bool isToken(const std::string& text) {
     }
     for (char c : text) {
         if (c <= ' ' || c > '~') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Makes every missing folder of `path`'s parent, private to the user; false on failure.
-bool makeParents(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        const std::string folder = path.substr(0, slash);
-        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
             return false;
         }
     }
@@ -77,29 +67,12 @@ bool keepRestoreToken(const std::string& path, const std::string& token, std::st
         why = "the desktop's restore token is not one that can be kept";
         return false;
     }
-    if (!makeParents(path)) {
-        why = "cannot make the folder for " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const std::string temporary = path + ".new";
-    ::unlink(temporary.c_str());
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        why = "cannot write " + temporary + ": " + std::strerror(errno);
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash), 0700, why)) {
         return false;
     }
     const std::string text = token + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    const int error = errno;
-    const bool synced = written && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!synced || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        why = "cannot write " + path + ": " + std::strerror(written ? errno : error);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return replaceFile(path, text.data(), text.size(), 0600, why);
 }
 
 }  // namespace camsteer

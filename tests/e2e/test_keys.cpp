@@ -58,7 +58,13 @@ const std::vector<KeyCase> kKeyCases = {
     {"CentreNear", 160, 120, 90, {"KP_Add"}, Ending::kSigint},
     {"CentreFar", 160, 120, 45, {"KP_Subtract"}, Ending::kSigterm},
     {"UserTopLeftKilled", 270, 50, 45, {"Up", "Left"}, Ending::kSigkill},
-    {"UserTopLeftBoundToWA", 270, 50, 45, {"w", "a"}, Ending::kSigterm, {"--keys", "up=w,left=a"}}};
+    {"UserTopLeftBoundToWAKilled",
+     270,
+     50,
+     45,
+     {"w", "a"},
+     Ending::kSigkill,
+     {"--keys", "up=w,left=a"}}};
 
 class SteeringKeys : public ProgramTest, public ::testing::WithParamInterface<KeyCase> {};
 

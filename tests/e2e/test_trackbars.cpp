@@ -376,6 +376,55 @@ TEST_F(Trackbars, DriveTheHueModelAndTheDistanceTicks) {
     EXPECT_EQ(program->out(), "");
 }
 
+// A taught set-up comes back: a --learn run whose Smin is moved and whose keys are bound keeps
+// them beside its picture, and the next --learn run with that picture starts with Smin where it
+// was left and steers with the bound keys, given no option.
+TEST_F(Trackbars, ALearntSetUpComesBackWithItsTrackbarsAndKeys) {
+    const std::string taught = dir_.file("game.png");
+    ASSERT_TRUE(cv::imwrite(taught, cv::imread(sampleBlue())));
+    const std::string middle =
+        makeHoldClip(dir_, "middle.avi", kBallX, kBallY, kBallRadius, kClipFrames);
+    const std::string corner = makeHoldClip(dir_, "corner.avi", 270, 50, 45, kClipFrames);
+    ASSERT_FALSE(middle.empty() || corner.empty()) << "camsteer_make_clip failed";
+    const auto learn = [&](const std::string& clip, std::vector<std::string> options) {
+        options.insert(options.begin(), "--learn=" + taught);
+        options.push_back(clip);
+        return std::make_unique<Process>(programPath("camsteer_replay"), options, env(),
+                                         sourcePath(""), dir_.path());
+    };
+    std::vector<Slider> seen;
+    {
+        auto program = learn(middle, {"--keys", "up=w,left=a"});
+        ASSERT_TRUE(waitForWindows(windows_)) << program->err();
+        ASSERT_TRUE(waitForHandle(kSmin, kStarts[kSmin].initial, seen)) << describe(seen);
+        dragToEnd(kSmin, false);  // then 40 steps right: the grey background still fails
+        for (int i = 0; i < 40; ++i) {
+            x_->typeInto(windows_.camsteer, XK_Right);
+        }
+        ASSERT_TRUE(waitForHandle(kSmin, 40, seen)) << describe(seen);
+        x_->typeInto(windows_.camsteer, XK_Escape);
+        const std::optional<ExitStatus> status = program->wait();
+        ASSERT_TRUE(status && status->exited() && status->code() == 0) << program->err();
+    }
+    const std::string kept = readFile(dir_.file("game.conf"));
+    EXPECT_NE(kept.find("Smin = 40\n"), std::string::npos) << kept;
+    EXPECT_NE(kept.find("keys = up=w,"), std::string::npos) << kept;
+
+    KeyRecorder recorder(xvfb_->display());
+    ASSERT_TRUE(recorder.ok());
+    recorder.takeFocus();
+    auto program = learn(corner, {});
+    ASSERT_TRUE(waitForWindows(windows_)) << program->err();
+    EXPECT_TRUE(waitForHandle(kSmin, 40, seen)) << describe(seen);
+    EXPECT_TRUE(recorder.waitFor(
+        [&](const auto&) { return recorder.received(true, "w") && recorder.received(true, "a"); },
+        kStartBound))
+        << recorder.describe() << "\nstderr:\n"
+        << program->err();
+    program->signal(SIGTERM);
+    EXPECT_TRUE(program->wait().has_value());
+}
+
 // The window manager's close (there is none under Xvfb, so the test sends its message), both
 // before the first frame has been outlined and while the ball is tracked.
 struct CloseCase {

@@ -19,14 +19,12 @@ struct StartCase {
 };
 
 TEST(WineStartup, CommandLinesEndWithTheirOutputAndStatus) {
-    std::string why = wineMissing({"camsteer.exe"});
-    if (!why.empty()) {
-        GTEST_SKIP() << why;
+    const std::unique_ptr<WineBed> bed = wineBedFor({"camsteer.exe"});
+    if (!bed) {
+        return;
     }
-    WineBed bed(why);
-    ASSERT_EQ(why, "");
-    const std::string missing = winePath(bed.dir().file("no-such-picture.png"));
-    const std::vector<StartCase> cases = {
+    const std::string missing = winePath(bed->dir().file("no-such-picture.png"));
+    std::vector<StartCase> cases = {
         {"no argument", {}, 1, "No histogram source image specified.\n", false, 0, ""},
         {"unreadable reference",
          {missing},
@@ -35,7 +33,6 @@ TEST(WineStartup, CommandLinesEndWithTheirOutputAndStatus) {
          true,
          1,
          "no-such-picture.png"},
-        {"no camera", {winePath(sampleBlue())}, 1, "", false, 1, "camera"},
         {"--help", {"--help"}, 0, "Usage: camsteer [OPTION]... ", true, 0, ""},
         {"--version",
          {"--version"},
@@ -46,9 +43,13 @@ TEST(WineStartup, CommandLinesEndWithTheirOutputAndStatus) {
          ""},
         {"unknown option", {"--bogus", winePath(sampleBlue())}, 2, "", false, 1, "--bogus"},
     };
+    // Wine offers this machine's cameras to DirectShow.
+    if (access("/dev/video0", F_OK) != 0) {
+        cases.push_back({"no camera", {winePath(sampleBlue())}, 1, "", false, 1, "camera"});
+    }
     for (const StartCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const Finished done = bed.run("camsteer.exe", c.args);
+        const Finished done = bed->run("camsteer.exe", c.args);
         ASSERT_TRUE(done.status.has_value()) << "did not end";
         EXPECT_EQ(done.status->describe(), "exit status " + std::to_string(c.status)) << done.err;
         EXPECT_EQ(c.outPrefix ? done.out.substr(0, c.out.size()) : done.out, c.out);
@@ -64,17 +65,15 @@ TEST(WineStartup, CommandLinesEndWithTheirOutputAndStatus) {
 // One instance per desktop session: a second one says who holds the keys and ends, leaving the
 // first alone.
 TEST(WineStartup, ASecondInstanceIsRefusedWhileTheFirstRuns) {
-    std::string why = wineMissing({"camsteer.exe", "camsteer_replay.exe"});
-    if (!why.empty()) {
-        GTEST_SKIP() << why;
+    const std::unique_ptr<WineBed> bed = wineBedFor({"camsteer.exe", "camsteer_replay.exe"});
+    if (!bed) {
+        return;
     }
-    WineBed bed(why);
-    ASSERT_EQ(why, "");
-    const std::string clip = makeHoldClip(bed.dir(), "ball.avi", 50, 50, 45, 5);
+    const std::string clip = makeHoldClip(bed->dir(), "ball.avi", 50, 50, 45, 5);
     ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
-    auto first = bed.start("camsteer_replay.exe", {winePath(sampleBlue()), winePath(clip)});
-    ASSERT_TRUE(bed.x().waitForWindow("Camsteer", kStartBound)) << first->err();
-    const Finished second = bed.run("camsteer.exe", {winePath(sampleBlue())});
+    auto first = bed->start("camsteer_replay.exe", {winePath(sampleBlue()), winePath(clip)});
+    ASSERT_TRUE(bed->x().waitForWindow("Camsteer", kStartBound)) << first->err();
+    const Finished second = bed->run("camsteer.exe", {winePath(sampleBlue())});
     ASSERT_TRUE(second.status.has_value()) << "did not end";
     EXPECT_EQ(second.status->describe(), "exit status 1");
     EXPECT_EQ(second.out, "");

@@ -8,13 +8,11 @@ namespace camsteer::windows {
 namespace {
 
 TEST(WineUnitTests, PassUnderWine) {
-    std::string why = wineMissing({"camsteer_unit_tests.exe"});
-    if (!why.empty()) {
-        GTEST_SKIP() << why;
+    const std::unique_ptr<WineBed> bed = wineBedFor({"camsteer_unit_tests.exe"});
+    if (!bed) {
+        return;
     }
-    WineBed bed(why);
-    ASSERT_EQ(why, "");
-    const Finished done = bed.run("camsteer_unit_tests.exe", {"--gtest_brief=1"});
+    const Finished done = bed->run("camsteer_unit_tests.exe", {"--gtest_brief=1"});
     ASSERT_TRUE(done.status.has_value()) << "did not end:\n" << done.out;
     EXPECT_EQ(done.status->describe(), "exit status 0") << done.out << done.err;
     EXPECT_NE(done.out.find("[  PASSED  ]"), std::string::npos) << done.out;

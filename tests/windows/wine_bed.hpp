@@ -201,4 +201,20 @@ class WineBed {
     std::unique_ptr<XClient> x_;
 };
 
+// A test's bed once it can run: null after skipping the test (no Wine, no Windows build of
+// `programs`) or failing it (the bed cannot be made), for the test to return at once.
+inline std::unique_ptr<WineBed> wineBedFor(const std::vector<std::string>& programs) {
+    std::string why = wineMissing(programs);
+    if (!why.empty()) {
+        [&] { GTEST_SKIP() << why; }();  // records the skip; the test returns on the null
+        return nullptr;
+    }
+    auto bed = std::make_unique<WineBed>(why);
+    if (!why.empty()) {
+        ADD_FAILURE() << why;
+        return nullptr;
+    }
+    return bed;
+}
+
 }  // namespace camsteer::windows

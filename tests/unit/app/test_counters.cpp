@@ -20,7 +20,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "app/shell.hpp"
+#include "app/on_frame.hpp"
 #include "app/ui/arrow_set.hpp"
 #include "platform/camera/capture.hpp"
 #include "platform/keys/held_keys.hpp"
@@ -190,7 +190,7 @@ TEST(FrameMemory, WorkingImagesAndPictureBuffersAreMadeOnce) {
 
 // The capture thread's own buffers: the frame handed to the callback and the upright picture
 // handed to the render callback keep their memory from one frame to the next.
-TEST(CaptureThread, ReusesItsFrameBuffers) {
+TEST(CaptureThreads, ReusesItsFrameBuffers) {
     class Source : public FrameSource {
       public:
         bool open(std::string&) override { return true; }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +24,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/reference_picture.hpp"
-#include "app/shell.hpp"
+#include "app/startup.hpp"
 #include "platform/process/quoted_name.hpp"
 #include "tests/unit/test_support.hpp"
 #include "tracker/tracker.hpp"
@@ -390,6 +391,43 @@ TEST_F(ReferencePictures, AFileYouMayNotReadIsRefusedWithThatReason) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child could not run";
     EXPECT_NE(std::string::npos, std::string(buffer, n > 0 ? n : 0).find("permission denied"))
         << buffer;
+}
+
+// The taught picture is written so that a crash never leaves half of one.
+class TempFolder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/camsteer-picture-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    std::string dir_;
+};
+
+TEST_F(TempFolder, PictureIsWrittenWholeIntoNewFoldersAndFailuresLeaveTheOldOne) {
+    const cv::Mat first(8, 8, CV_8UC3, cv::Scalar(255, 0, 0));
+    const cv::Mat second(4, 6, CV_8UC3, cv::Scalar(0, 0, 255));
+    const std::string path = dir_ + "/a/b/reference.png";
+    std::string why;
+    ASSERT_TRUE(writePictureAtomically(path, first, why)) << why;
+    ASSERT_TRUE(writePictureAtomically(path, second, why)) << why;
+    EXPECT_EQ(0, cv::norm(cv::imread(path), second, cv::NORM_INF));
+    EXPECT_EQ(0, std::system(("test $(ls -A '" + dir_ + "/a/b' | wc -l) = 1").c_str()))
+        << "no temporary file is left behind";
+
+    for (const std::string& bad : {dir_ + "/a/b/reference.nosuchtype", dir_ + "/a/b/noext",
+                                   dir_ + "/a/b/reference.png/inside.png"}) {
+        why.clear();
+        EXPECT_FALSE(writePictureAtomically(bad, first, why)) << bad;
+        EXPECT_NE(why.find(bad.substr(0, bad.find_last_of('/'))), std::string::npos) << why;
+    }
+    ASSERT_EQ(0, chmod((dir_ + "/a/b").c_str(), 0500));
+    if (access((dir_ + "/a/b").c_str(), W_OK) != 0) {  // root may write anyway
+        EXPECT_FALSE(writePictureAtomically(path, first, why));
+        EXPECT_EQ(0, cv::norm(cv::imread(path), second, cv::NORM_INF));
+    }
+    chmod((dir_ + "/a/b").c_str(), 0700);
 }
 
 }  // namespace

@@ -616,7 +616,7 @@ TEST_F(Overlay, MaskViewBlanksAndFillsTheRegionWhatever) {
 
 // Rebuilds on one thread while frames run on another: every frame sees either the whole old
 // model or the whole new one. Run under ThreadSanitizer by the sanitizer build.
-TEST(TrackerConcurrency, RebuildsDuringFramesNeverTearTheModel) {
+TEST(TrackerThreads, RebuildsDuringFramesNeverTearTheModel) {
     const cv::Mat reference = swatch(kBlue);
     Tracker tracker(reference, 320, 240);
     cv::Mat sample = frameWith({cv::Rect(100, 60, 100, 100)});

@@ -1,6 +1,7 @@
-// The picture mailbox between the capture thread and the main thread, under both at once.
-// Run under ThreadSanitizer by the sanitizer build.
+// The picture mailboxes between the capture thread and the main thread: what they hand over,
+// and (MailboxThreads) both threads at once, which ThreadSanitizer also runs.
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 namespace camsteer {
 namespace {
 
-TEST(MailboxConcurrency, TakerGetsWholePicturesNewerEachTime) {
+TEST(MailboxThreads, TakerGetsWholePicturesNewerEachTime) {
     LatestPicture mailbox;
     constexpr int kPictures = 2000;
     std::thread poster([&] {
@@ -53,6 +54,41 @@ TEST(MailboxConcurrency, TakerGetsWholePicturesNewerEachTime) {
     poster.join();
     EXPECT_FALSE(mailbox.take(shown)) << "the last picture was taken twice";
     EXPECT_GE(taken, 1);
+}
+
+TEST(LatestPicture, GivesTheNewestOnceAndReusesItsBuffers) {
+    LatestPicture box;
+    cv::Mat out;
+    EXPECT_FALSE(box.take(out));
+    box.post(cv::Mat(4, 4, CV_8UC3, cv::Scalar::all(1)));
+    box.post(cv::Mat(4, 4, CV_8UC3, cv::Scalar::all(2)));
+    ASSERT_TRUE(box.take(out));
+    EXPECT_EQ(cv::Vec3b(2, 2, 2), out.at<cv::Vec3b>(0, 0));
+    EXPECT_FALSE(box.take(out));
+
+    std::set<const uchar*> buffers;
+    const cv::Mat picture(4, 4, CV_8UC3, cv::Scalar::all(3));
+    for (int i = 0; i < 10; ++i) {
+        box.post(picture);
+        ASSERT_TRUE(box.take(out));
+        buffers.insert(out.data);
+    }
+    EXPECT_LE(buffers.size(), 2u);
+
+    // Handed over, a picture reaches the taker without a copy; three buffers circulate.
+    buffers.clear();
+    cv::Mat canvas;
+    for (int i = 0; i < 10; ++i) {
+        canvas.create(4, 4, CV_8UC3);
+        canvas.setTo(cv::Scalar::all(i));
+        const uchar* drawn = canvas.data;
+        box.handOver(canvas);
+        ASSERT_TRUE(box.take(out));
+        EXPECT_EQ(drawn, out.data);
+        EXPECT_EQ(cv::Vec3b(i, i, i), out.at<cv::Vec3b>(3, 3));
+        buffers.insert(out.data);
+    }
+    EXPECT_LE(buffers.size(), 3u);
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST(CapturePrepare, ScalesTurnsAndConvertsEveryKindOfFrame) {
     EXPECT_EQ(cv::Vec3b(76, 76, 76), bottomUp.at<cv::Vec3b>(239, 0));
 }
 
-TEST(Capture, CallbackGetsBottomUpAndRenderGetsUpright) {
+TEST(CaptureThreads, CallbackGetsBottomUpAndRenderGetsUpright) {
     Capture capture;
     capture.setSource(std::make_unique<ScriptedSource>(-1, cv::Size(640, 480)));
     std::atomic<int> bottomUpOk{0}, uprightOk{0};
@@ -105,7 +105,7 @@ TEST(Capture, CallbackGetsBottomUpAndRenderGetsUpright) {
     EXPECT_EQ(capture.framesDelivered(), bottomUpOk.load());
 }
 
-TEST(Capture, StopReturnsOnlyAfterTheLastCallbackAndNoneFollows) {
+TEST(CaptureThreads, StopReturnsOnlyAfterTheLastCallbackAndNoneFollows) {
     for (int round = 0; round < 5; ++round) {
         Capture capture;
         capture.setSource(std::make_unique<ScriptedSource>(-1));
@@ -130,7 +130,7 @@ TEST(Capture, StopReturnsOnlyAfterTheLastCallbackAndNoneFollows) {
     }
 }
 
-TEST(Capture, ReadsFailingLongerThanTheTimeoutMeanLost) {
+TEST(CaptureThreads, ReadsFailingLongerThanTheTimeoutMeanLost) {
     Capture capture;
     capture.setSource(std::make_unique<ScriptedSource>(3));
     capture.setLossTimeout(0.05);
@@ -142,7 +142,7 @@ TEST(Capture, ReadsFailingLongerThanTheTimeoutMeanLost) {
     capture.stop();
 }
 
-TEST(Capture, StartNeedsASuccessfulInit) {
+TEST(CaptureThreads, StartNeedsASuccessfulInit) {
     Capture capture;
     std::string why;
     EXPECT_FALSE(capture.init(why));

@@ -18,9 +18,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/on_frame.hpp"
 #include "app/session/exit_hook.hpp"
 #include "app/session/run_watch.hpp"
-#include "app/shell.hpp"
 #include "app/ui/arrow_set.hpp"
 #include "platform/camera/capture.hpp"
 #include "platform/keys/held_keys.hpp"
@@ -89,7 +89,7 @@ bool waitUntilLost(const Capture& capture, std::chrono::seconds limit) {
     return test::pollUntil([&] { return capture.lost(); }, limit, std::chrono::milliseconds(5));
 }
 
-TEST(CaptureLoss, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {
+TEST(CaptureLossThreads, SourceIsLostAfterTheTimeoutAndTheThreadEnds) {
     struct Case {
         const char* name;
         int frames;
@@ -166,7 +166,7 @@ Watched watchHeldKeys(std::unique_ptr<FrameSource> source,
 
 // A camera that stalls without going away: its read blocks, so only the time since the last
 // frame tells. The keys go up while the read still blocks, once, not again and again.
-TEST(CaptureLoss, KeysAreReleasedOnceWhileAStalledReadBlocks) {
+TEST(CaptureLossThreads, KeysAreReleasedOnceWhileAStalledReadBlocks) {
     auto log = std::make_shared<SourceLog>();
     const Watched watched = watchHeldKeys(
         std::make_unique<FailingSource>(5, Failure::kReadBlocks, log), [&](const HeldKeys& keys) {
@@ -200,7 +200,7 @@ class JitteryCamera : public FrameSource {
     int frames_ = 0;
 };
 
-TEST(CaptureLoss, AJitteryCameraNeverReleasesTheKeys) {
+TEST(CaptureLossThreads, AJitteryCameraNeverReleasesTheKeys) {
     EXPECT_GE(RunWatch::stallBound(0), std::chrono::milliseconds(250));
     const Watched watched = watchHeldKeys(std::make_unique<JitteryCamera>(), [](const HeldKeys&) {
         std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -213,7 +213,7 @@ TEST(CaptureLoss, AJitteryCameraNeverReleasesTheKeys) {
 // lost: capture stopped (no frame can press a key again), then every steering key released.
 // The shell does these two steps in its CaptureRun guard, which is private to it; this drives
 // the same two public calls in the same order on a capture that lost its camera.
-TEST(CaptureLoss, KeysPressedBeforeTheLossAreReleasedAtShutdown) {
+TEST(CaptureLossThreads, KeysPressedBeforeTheLossAreReleasedAtShutdown) {
     ShellState shell;
     std::string missing;
     ASSERT_TRUE(loadArrowSet(std::string(CAMSTEER_SOURCE_DIR) + "/images", shell.arrowSet, missing))

@@ -24,6 +24,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "images/clip_check.hpp"
 #include "images/clip_paths.hpp"
 #include "images/palette.hpp"
 
@@ -118,32 +119,65 @@ bool parseArgs(char** argv, int first, std::initializer_list<Arg> args) {
     return true;
 }
 
-int writeClip(const std::string& path, cv::Size size, int fps,
-              const std::vector<cv::Point3d>& frames) {
+// OpenCV's own MJPG writer: needs no codec packages and gives the same file everywhere. Returns
+// false when the file cannot be opened for writing.
+bool writeFrames(const std::string& path, cv::Size size, int fps,
+                 const std::vector<cv::Point3d>& frames, const std::vector<int>& quality) {
     cv::VideoWriter writer;
     try {
-        // OpenCV's own MJPG writer: needs no codec packages and gives the same
-        // file everywhere.
         writer.open(path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps,
                     size, true);
     } catch (const cv::Exception&) {
     }
     if (!writer.isOpened()) {
-        std::fprintf(stderr,
-                     "camsteer_make_clip: cannot open %s for writing: check the folder exists "
-                     "and is writable\n",
-                     path.c_str());
-        return 1;
+        return false;
     }
     const cv::Mat bg = makeBackground(size);
     cv::Mat frame;
-    for (const cv::Point3d& f : frames) {
+    for (std::size_t i = 0; i < frames.size(); ++i) {
         bg.copyTo(frame);
-        drawBall(frame, {f.x, f.y}, f.z);
+        drawBall(frame, {frames[i].x, frames[i].y}, frames[i].z);
+        writer.set(cv::VIDEOWRITER_PROP_QUALITY, quality[i]);
         writer.write(frame);
     }
     writer.release();
-    return 0;
+    return true;
+}
+
+int writeClip(const std::string& path, cv::Size size, int fps,
+              const std::vector<cv::Point3d>& frames) {
+    // The writer truncates a frame whose coded picture ends on a 32-bit boundary (about one in
+    // 32), and readers report it as corrupt on every play. Such a frame is written again one
+    // quality step lower, which changes its length, until every frame decodes cleanly; the
+    // other frames stay as they were.
+    constexpr int kQuality = 75;
+    std::vector<int> quality(frames.size(), kQuality);
+    for (int pass = 0; pass < 8; ++pass) {
+        if (!writeFrames(path, size, fps, frames, quality)) {
+            std::fprintf(stderr,
+                         "camsteer_make_clip: cannot open %s for writing: check the folder "
+                         "exists and is writable\n",
+                         path.c_str());
+            return 1;
+        }
+        const std::vector<int> damaged = camsteer::images::damagedFrames(path);
+        if (damaged.empty()) {
+            return 0;
+        }
+        for (const int i : damaged) {
+            if (i < 0 || i >= static_cast<int>(quality.size())) {
+                std::fprintf(stderr, "camsteer_make_clip: %s cannot be read back: check the disk\n",
+                             path.c_str());
+                return 1;
+            }
+            --quality[i];
+        }
+    }
+    std::fprintf(stderr,
+                 "camsteer_make_clip: %s still has corrupt frames after 8 passes: report this "
+                 "as a bug\n",
+                 path.c_str());
+    return 1;
 }
 
 }  // namespace

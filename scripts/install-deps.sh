@@ -13,7 +13,7 @@ packages=(
   # libraries
   libopencv-dev libgtest-dev libgmock-dev libbenchmark-dev libevdev-dev libxtst-dev libx11-dev
   libxcb1-dev
-  zlib1g-dev
+  zlib1g-dev libjpeg-dev
   # Wayland key output: client library, keymaps, protocol code generator, KDE's protocol files
   libwayland-dev libxkbcommon-dev libwayland-bin plasma-wayland-protocols
   # the desktop's remote-desktop portal, over sd-bus

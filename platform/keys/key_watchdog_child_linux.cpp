@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/keys/key_watchdog.hpp"
 #include "platform/keys/keyboard_wayland.hpp"
@@ -88,13 +90,22 @@ char processState(int fd) {
 // while the program ends too (a kill of both pids, `kill -9 PROGRAM WATCHDOG`), the guard
 // releases them; a program still running a second later starts a watchdog of its own.
 // Another name, too, so a kill by the programs' name misses it.
-void runGuard(const Backend& backend, int input, int parentStat) {
+// `unread` is the program's own pipe, which the guard leaves to the watchdog while it lives:
+// what the program wrote that the watchdog was killed before reading (a busy machine may not
+// run it between the program's report and the kill) is down too.
+void runGuard(const Backend& backend, int input, int unread, int parentStat) {
     ::prctl(PR_SET_NAME, "camsteer-guard");
     std::uint8_t last = 0;
     std::uint8_t bytes[64];
     ssize_t n;
     while ((n = ::read(input, bytes, sizeof(bytes))) > 0 || (n < 0 && errno == EINTR)) {
         last = n > 0 ? bytes[n - 1] : last;
+    }
+    ::fcntl(unread, F_SETFL, O_NONBLOCK);
+    while ((n = ::read(unread, bytes, sizeof(bytes))) > 0 || (n < 0 && errno == EINTR)) {
+        for (ssize_t i = 0; i < n; ++i) {
+            last |= bytes[i];  // a key released since is released again: harmless
+        }
     }
     for (int tries = 0; last != 0 && tries < 100; ++tries) {
         const char state = processState(parentStat);
@@ -109,8 +120,24 @@ void runGuard(const Backend& backend, int input, int parentStat) {
     }
 }
 
-// Starts the guard; the pipe to it (-1 without one). It keeps only its pipe and the parent's
-// stat: the program's pipe and the news pipe must end with the watchdog.
+// Closes every descriptor from 3 up but those in `keep`.
+void closeAllBut(std::initializer_list<int> keep) {
+    std::vector<int> kept(keep);
+    std::sort(kept.begin(), kept.end());
+    unsigned from = 3;
+    for (const int fd : kept) {
+        if (fd >= static_cast<int>(from)) {
+            if (static_cast<unsigned>(fd) > from) {
+                ::close_range(from, static_cast<unsigned>(fd) - 1, 0);
+            }
+            from = static_cast<unsigned>(fd) + 1;
+        }
+    }
+    ::close_range(from, ~0U, 0);
+}
+
+// Starts the guard; the pipe to it (-1 without one). It keeps only its pipe, the parent's stat
+// and a copy of the program's pipe: the news pipe must end with the watchdog.
 int startGuard(const Backend& backend, int parentStat) {
     int pipe[2];
     if (parentStat < 0 || ::pipe2(pipe, O_CLOEXEC) != 0) {
@@ -118,15 +145,12 @@ int startGuard(const Backend& backend, int parentStat) {
     }
     const pid_t guard = ::fork();
     if (guard == 0) {
+        const int unread = ::dup(STDIN_FILENO);
         const int nothing = ::open("/dev/null", O_RDWR);
         ::dup2(nothing, STDIN_FILENO);
         ::dup2(nothing, STDOUT_FILENO);
-        const int low = std::min(pipe[0], parentStat);
-        const int high = std::max(pipe[0], parentStat);
-        ::close_range(3, low - 1, 0);
-        ::close_range(low + 1, high - 1, 0);
-        ::close_range(high + 1, ~0U, 0);
-        runGuard(backend, pipe[0], parentStat);
+        closeAllBut({pipe[0], unread, parentStat});
+        runGuard(backend, pipe[0], unread, parentStat);
         ::_exit(0);
     }
     ::close(pipe[0]);
@@ -163,6 +187,17 @@ int runWatchdog(const std::string& backendName, const KeyBindings& bindings, pid
     }
     ::fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK);
     const Backend backend{backendName, bindings, readDesktopSession()};
+
+    // The parent's stat, opened while it is still our parent, so a later process under its pid
+    // is never read. Its state shows whether it is stopped, and its end even when the pipe's
+    // write end has leaked into another process.
+    const int parentStat =
+        ::open(("/proc/" + std::to_string(parent) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    bool parentGone = ::getppid() != parent || parentStat < 0;
+    // The guard first: the program presses keys from its first frame on, whether this process
+    // has reached the backend yet or not.
+    const int guard = parentGone ? -1 : startGuard(backend, parentStat);
+
     std::string why;
     std::unique_ptr<Keyboard> keyboard = openBackend(backend, why);
     if (!keyboard) {
@@ -174,14 +209,6 @@ int runWatchdog(const std::string& backendName, const KeyBindings& bindings, pid
         return 1;
     }
     note(kWatchdogReady);
-
-    // The parent's stat, opened while it is still our parent, so a later process under its pid
-    // is never read. Its state shows whether it is stopped, and its end even when the pipe's
-    // write end has leaked into another process.
-    const int parentStat =
-        ::open(("/proc/" + std::to_string(parent) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-    bool parentGone = ::getppid() != parent || parentStat < 0;
-    const int guard = parentGone ? -1 : startGuard(backend, parentStat);
     std::uint8_t guardKnows = 0;
 
     std::uint8_t held = 0;

@@ -66,7 +66,10 @@ enum class Way {
     kOwnWindowFocused,
     kSourceLost,
     kAfterItsWatchdog,  // the key watchdog is killed first, then the program by `signo`
-    kWithItsWatchdog    // both by SIGKILL at once (`kill -9 PROGRAM WATCHDOG`)
+    kWithItsWatchdog,   // both by SIGKILL at once (`kill -9 PROGRAM WATCHDOG`)
+    // the same, the watchdog not yet having read the first press (a busy machine): held back by
+    // a stop from before the ball appears
+    kWithItsWatchdogBehind
 };
 
 struct ExitPath {
@@ -108,7 +111,9 @@ class ExitPaths : public ProgramTest, public ::testing::WithParamInterface<ExitP
 TEST_P(ExitPaths, LeaveNoKeyDown) {
     const ExitPath& path = GetParam();
     // The user's top-left cell: Up and Left are held.
-    const std::string clip = makeHoldClip(dir_, "ball.avi", 270, 50, 45);
+    const bool behind = path.way == Way::kWithItsWatchdogBehind;
+    const std::string clip = behind ? makeHoldClip(dir_, "late.avi", 270, 50, 45, 60, 30, 90)
+                                    : makeHoldClip(dir_, "ball.avi", 270, 50, 45);
     ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
     auto program =
         path.way != Way::kHangupUnderNohup
@@ -126,6 +131,13 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
     const auto noneDown = [&] { return steeringKeysDown(*x_).empty(); };
     ProgramWindows windows;
     ASSERT_TRUE(waitForWindows(windows)) << program->err();
+    if (behind) {  // once its guard runs, before the ball appears
+        const pid_t watchdog = childOf(program->pid());
+        ASSERT_GT(watchdog, 0) << "no watchdog runs";
+        ASSERT_TRUE(pollUntil([&] { return childOf(watchdog) > 0; }, kStartBound)) << "no guard";
+        ASSERT_TRUE(noneDown()) << "the ball came before the watchdog was stopped";
+        kill(watchdog, SIGSTOP);
+    }
     ASSERT_TRUE(pollUntil(upAndLeft, kStartBound))
         << "held: " << ::testing::PrintToString(steeringKeysDown(*x_)) << "\nstderr:\n"
         << program->err();
@@ -180,10 +192,11 @@ TEST_P(ExitPaths, LeaveNoKeyDown) {
             program->signal(SIGTERM);
             break;
         case Way::kAfterItsWatchdog:
-        case Way::kWithItsWatchdog: {
+        case Way::kWithItsWatchdog:
+        case Way::kWithItsWatchdogBehind: {
             const pid_t watchdog = childOf(program->pid());
             ASSERT_GT(watchdog, 0) << "no watchdog runs";
-            if (path.way == Way::kWithItsWatchdog) {
+            if (path.way != Way::kAfterItsWatchdog) {
                 program->signal(SIGKILL);
                 kill(watchdog, SIGKILL);
                 break;
@@ -245,6 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExitPath{"Stop", Way::kTerminalStop, SIGSTOP, false, 128 + SIGTERM},
         ExitPath{"KillAfterItsWatchdog", Way::kAfterItsWatchdog, SIGKILL, true, 0},
         ExitPath{"KillWithItsWatchdog", Way::kWithItsWatchdog, SIGKILL, true, 0},
+        ExitPath{"KillWithItsWatchdogBehind", Way::kWithItsWatchdogBehind, SIGKILL, true, 0},
         ExitPath{"MainWindowDestroyed", Way::kMainWindowDestroyed, 0, false, 0},
         ExitPath{"OwnWindowFocused", Way::kOwnWindowFocused, SIGTERM, false, 128 + SIGTERM},
         ExitPath{"HangupUnderNohup", Way::kHangupUnderNohup, SIGHUP, false, 128 + SIGTERM},

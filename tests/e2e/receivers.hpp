@@ -188,7 +188,9 @@ class TerminalOnSway : public TerminalBed {
                        session_->focused(criteria_);
             },
             kStartBound);
-        return up ? "" : tool_ + " did not come up with the focus in sway";
+        return up ? ""
+                  : tool_ + " did not come up with the focus in sway; its output:\n" +
+                        session_->output();
     }
 
     std::unique_ptr<Process> startReplay(const std::string& clip, const TempDir& dir) override {

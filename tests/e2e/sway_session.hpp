@@ -87,6 +87,8 @@ class SwaySession : public WaylandSession {
     bool focused(const std::string& criteria) {
         return swaymsg("[" + criteria + " con_id=__focused__] nop");
     }
+    // What sway and the clients it started have printed so far, for failure messages.
+    std::string output() const { return sway_ ? sway_->err() : ""; }
 
   private:
     std::unique_ptr<Process> sway_;

@@ -36,8 +36,10 @@ class WaylandSession {
     const std::string& waylandDisplay() const { return waylandDisplay_; }
     const std::string& xDisplay() const { return xDisplay_; }
 
-    // How to run `program` as a client of the session: as its user, with its runtime folder
-    // and (unless `env` says otherwise) its displays.
+    // How to run `program` as a client of the session: as its user, from and with its runtime
+    // folder and (unless `env` says otherwise) its displays. The suite's own working folder may
+    // be closed to that user (a checkout in a private home), and what the compositor starts
+    // inherits its folder: foot, for one, will not run its shell where it cannot enter.
     Launch launch(const std::string& program, const std::vector<std::string>& args,
                   EnvChanges env = {}) const {
         env.insert({{"XDG_RUNTIME_DIR", runtime_.path()},
@@ -46,7 +48,7 @@ class WaylandSession {
                     {"DISPLAY", xDisplay_},
                     {"XDG_SESSION_TYPE", "wayland"},
                     {"QT_QPA_PLATFORM", std::nullopt}});
-        return Launch{program, args, env, "", user_};
+        return Launch{program, args, env, runtime_.path(), user_};
     }
 
     // The built program `name`, copied with the source tree's pictures into the session's folder
@@ -89,6 +91,12 @@ class WaylandSession {
 
     // The runtime folder, the user's own and private to it.
     WaylandSession() : user_(unprivilegedUser()) {
+        // On a fresh /tmp, Xwayland run as the session's user would make the shared X socket
+        // folder that user's, without the sticky bit, and KWin's Xwayland refuses such a folder
+        // afterwards. Made here as the system makes it.
+        if (geteuid() == 0 && mkdir(kXSockets, 01777) == 0) {
+            chmod(kXSockets, 01777);
+        }
         if (!user_ || !runtime_.handTo(user_->uid, user_->gid) ||
             chmod(runtime_.path().c_str(), 0700) != 0) {
             error_ = "cannot hand a runtime folder to an unprivileged user";
@@ -127,6 +135,8 @@ class WaylandSession {
             waylandDisplay_.clear();
         }
     }
+
+    static constexpr const char* kXSockets = "/tmp/.X11-unix";
 
     std::optional<RunAs> user_;
     TempDir runtime_;

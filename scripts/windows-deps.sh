@@ -84,13 +84,50 @@ source_version() {
     echo "$best"
 }
 
+# Some mirrors carry a source package's tarballs but not its .dsc, without which apt-get source
+# does not unpack what it fetched (each file apt got is checked against the release's signed
+# Sources list all the same). Unpacks them as dpkg-source would: the upstream tarball, its
+# components in folders of their names, then Debian's folder and its patches, in order; without
+# Debian's part (not on the mirror either) the upstream source alone.
+unpack_without_dsc() {
+    local package=$1 version=$2 dir=$3 upstream top component patch
+    upstream=${version#*:}
+    upstream=${upstream%-*}
+    local orig=("$dir/${package}_$upstream".orig.tar.*)
+    [ -e "${orig[0]}" ] || return 1
+    echo "build-windows: the mirror has no ${package}_${version#*:}.dsc; unpacking its tarballs" >&2
+    top="$dir/$package-$upstream"
+    mkdir -p "$top"
+    tar -xf "${orig[0]}" -C "$top" --strip-components=1 || return 1
+    for component in "$dir/${package}_$upstream".orig-*.tar.*; do
+        [ -e "$component" ] || continue
+        local name=${component##*.orig-}
+        name=${name%%.tar.*}
+        mkdir -p "$top/$name"
+        tar -xf "$component" -C "$top/$name" --strip-components=1 || return 1
+    done
+    local debian=("$dir/${package}_${version#*:}".debian.tar.*)
+    if [ ! -e "${debian[0]}" ]; then
+        echo "build-windows: nor its Debian changes; building ${package}'s upstream source" >&2
+        return 0
+    fi
+    tar -xf "${debian[0]}" -C "$top" || return 1
+    [ -f "$top/debian/patches/series" ] || return 0
+    while read -r patch _; do
+        case $patch in '' | '#'*) continue ;; esac
+        patch -d "$top" -p1 -s -N <"$top/debian/patches/$patch" >&2 || return 1
+    done <"$top/debian/patches/series"
+}
+
 # Fetches and unpacks a source package (as the user running this) and prints its folder.
 fetch_source() {
     local package=$1 version=$2 dir="$deps/src/$1-${2//:/_}"
     if [ ! -e "$dir/.unpacked" ]; then
         rm -rf "$dir"
         mkdir -p "$dir"
-        (cd "$dir" && apt-get source --only-source -q "$package=$version" >&2) || return 1
+        if ! (cd "$dir" && apt-get source --only-source -q "$package=$version" >&2); then
+            unpack_without_dsc "$package" "$version" "$dir" || return 1
+        fi
         touch "$dir/.unpacked"
     fi
     find "$dir" -mindepth 1 -maxdepth 1 -type d -print -quit

@@ -259,7 +259,7 @@ class TerminalKeys : public ::testing::TestWithParam<TerminalCase> {
 TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
     const Bed& bed = kBeds[std::get<0>(GetParam())];
     const KeyCase& c = std::get<1>(GetParam());
-    const std::unique_ptr<TerminalBed> receiver = bed.make();
+    std::unique_ptr<TerminalBed> receiver = bed.make();
     receiver->options = c.options;
     const std::string missing = receiver->missing();
     if (!missing.empty()) {
@@ -269,7 +269,17 @@ TEST_P(TerminalKeys, TypeTheCellsKeysRepeatThemAndLeaveNoneHeld) {
     const std::string clip =
         makeHoldClip(dir_, "ball.avi", c.x, c.y, c.radius, 300, 15, bed.emptyFrames);
     ASSERT_FALSE(clip.empty()) << "camsteer_make_clip failed";
-    const std::string notUp = receiver->start(dir_);
+    std::string notUp = receiver->start(dir_);
+    if (!notUp.empty()) {
+        // The desktop and its terminal, before camsteer runs: now and then, on a loaded machine,
+        // a terminal in a fresh session never maps (seen with xterm under Xwayland in sway). One
+        // more session, which cannot hide a fault of camsteer's.
+        std::printf("note: %s; trying once more in a new session\n",
+                    notUp.substr(0, notUp.find('\n')).c_str());
+        receiver = bed.make();
+        receiver->options = c.options;
+        notUp = receiver->start(dir_);
+    }
     ASSERT_EQ(notUp, "") << "the receiver did not come up";
     auto program = receiver->startReplay(clip, dir_);
     const auto typedCount = [&](const std::string& key) {

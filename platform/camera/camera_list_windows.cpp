@@ -9,6 +9,16 @@ const char* const kNoCameraAdvice = "no video capture device; connect a camera";
 
 namespace {
 
+// DirectShow's device enumerator and video input category, defined here: mingw-w64's strmiids
+// library defines them in one object with GUIDs OpenCV's DirectShow capture defines again, so
+// linking both fails (mingw-w64 12, Debian 13).
+constexpr CLSID kSystemDeviceEnum = {
+    0x62be5d10, 0x60eb, 0x11d0, {0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce, 0x86}};
+constexpr IID kCreateDevEnum = {
+    0x29840822, 0x5b84, 0x11d0, {0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce, 0x86}};
+constexpr CLSID kVideoInputDeviceCategory = {
+    0x860bb310, 0x5d01, 0x11d0, {0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce, 0x86}};
+
 std::string narrow(const wchar_t* wide) {
     const int size = ::WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 1) {
@@ -44,12 +54,11 @@ std::vector<CaptureDevice> captureDevices() {
     std::vector<CaptureDevice> devices;
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ICreateDevEnum* deviceEnum = nullptr;
-    if (SUCCEEDED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_ICreateDevEnum, reinterpret_cast<void**>(&deviceEnum)))) {
+    if (SUCCEEDED(::CoCreateInstance(kSystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                     kCreateDevEnum, reinterpret_cast<void**>(&deviceEnum)))) {
         IEnumMoniker* monikers = nullptr;
         // S_FALSE, with no enumerator, when the category has no device.
-        if (deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) ==
-                S_OK &&
+        if (deviceEnum->CreateClassEnumerator(kVideoInputDeviceCategory, &monikers, 0) == S_OK &&
             monikers != nullptr) {
             IMoniker* moniker = nullptr;
             while (monikers->Next(1, &moniker, nullptr) == S_OK) {

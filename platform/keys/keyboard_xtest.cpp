@@ -33,6 +33,8 @@ std::mutex gRegistryMutex;
 std::vector<std::pair<Display*, XTestConnectionState*>> gRegistry;
 std::atomic<XErrorHandler> gPreviousErrorHandler{nullptr};
 std::atomic<XIOErrorHandler> gPreviousIOErrorHandler{nullptr};
+// Xlib's own I/O error handler, which writes two lines without our name.
+std::atomic<XIOErrorHandler> gXlibIOErrorHandler{nullptr};
 
 XTestConnectionState* findState(Display* display) {
     std::lock_guard<std::mutex> lock(gRegistryMutex);
@@ -77,8 +79,13 @@ int onXIOError(Display* display) {
         state->lost = true;
         return 0;
     }
+    // Another library's connection (the window toolkit's, which says so itself): a handler of
+    // its own is called; Xlib's own would only add its two lines, here or during the exit that
+    // follows (seen with Qt on Debian 13 when the server was killed).
     XIOErrorHandler previous = gPreviousIOErrorHandler.load();
-    return previous != nullptr && previous != onXIOError ? previous(display) : 0;
+    return previous != nullptr && previous != onXIOError && previous != gXlibIOErrorHandler.load()
+               ? previous(display)
+               : 0;
 }
 
 // Called by Xlib after the I/O error handler returned, in place of its default exit handler,
@@ -108,6 +115,10 @@ void installHandlers() {
     XIOErrorHandler oldIOError = XSetIOErrorHandler(onXIOError);
     if (oldIOError != onXIOError) {
         gPreviousIOErrorHandler = oldIOError;
+    }
+    if (gXlibIOErrorHandler.load() == nullptr) {
+        // Setting none puts Xlib's own in place, and setting ours again returns it.
+        gXlibIOErrorHandler = XSetIOErrorHandler(XSetIOErrorHandler(nullptr));
     }
 }
 
